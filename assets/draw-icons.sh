@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Draws korvi's icons (16 and 32 px in one .ico each) with ImageMagick. Answered and not
+# answered differ by shape as well as colour: a disc with a tick against a square with a cross.
+set -euo pipefail
+cd "$(dirname "$0")"
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+calc() { python3 -c "s=$1; print(f\"$2\")"; }
+for s in 16 32; do
+  edge=$(calc "$s" '{max(1, s / 16)}')
+  pen=$(calc "$s" '{s / 8}')
+  convert -size "${s}x${s}" xc:none \
+    -fill '#1f9d3a' -stroke '#0b5e1f' -strokewidth "$edge" \
+    -draw "circle $(calc "$s" '{s/2-0.5},{s/2-0.5} {s/2-0.5},{s*0.03}')" \
+    -fill none -stroke white -strokewidth "$pen" \
+    -draw "stroke-linecap round stroke-linejoin round polyline $(calc "$s" '{s*0.28},{s*0.52} {s*0.44},{s*0.68} {s*0.72},{s*0.36}')" \
+    "$tmp/up-$s.png"
+  convert -size "${s}x${s}" xc:none \
+    -fill '#c62828' -stroke '#7f0000' -strokewidth "$edge" \
+    -draw "rectangle $(calc "$s" '{s*0.09},{s*0.09} {s*0.91-1},{s*0.91-1}')" \
+    -fill none -stroke white -strokewidth "$pen" \
+    -draw "line $(calc "$s" '{s*0.3},{s*0.3} {s*0.7-1},{s*0.7-1}')" \
+    -draw "line $(calc "$s" '{s*0.7-1},{s*0.3} {s*0.3},{s*0.7-1}')" \
+    "$tmp/down-$s.png"
+  convert -size "${s}x${s}" xc:none \
+    -fill none -stroke '#6b6b6b' -strokewidth "$pen" \
+    -draw "circle $(calc "$s" '{s/2-0.5},{s/2-0.5} {s/2-0.5},{s*0.17}')" \
+    -draw "line $(calc "$s" '{s*0.36},{s/2-0.5} {s*0.64-1},{s/2-0.5}')" \
+    "$tmp/neutral-$s.png"
+done
+for name in up down neutral; do
+  convert "$tmp/$name-16.png" "$tmp/$name-32.png" "korvi-$name.ico"
+done
