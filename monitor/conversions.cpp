@@ -9,8 +9,12 @@
 namespace conversions {
 namespace {
 
-bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+bool IsDigit(wchar_t c) {
+  return c >= L'0' && c <= L'9';
+}
+bool IsBlank(wchar_t c) {
+  return c == L' ' || c == L'\t';
+}
 
 // Length of the longest prefix of `s` that reads as [sign] digits [. digits] [exponent],
 // with at least one mantissa digit; 0 when there is none. The matched text, with a "D"
@@ -125,8 +129,8 @@ std::wstring SingleToText(float value) {
   if (value == 0.0f || !std::isfinite(value)) return L"0";
   // Seven significant digits, as d.dddddde+XX.
   char buffer[32];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                    std::chars_format::scientific, 6);
+  const auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, 6);
   std::string sci(buffer, result.ptr);
   const bool negative = sci[0] == '-';
   if (negative) sci.erase(0, 1);

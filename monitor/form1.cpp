@@ -33,9 +33,8 @@ std::string Quoted(const std::wstring& value) {
 
 [[noreturn]] void SettingFault(const std::wstring& section, const std::wstring& key,
                                const std::wstring& value, const std::string& what) {
-  throw platform::RuntimeError(platform::ToAnsi(ini::IniFile) + ", [" +
-                               platform::ToAnsi(section) + "] " + platform::ToAnsi(key) +
-                               " = " + Quoted(value) + " " + what);
+  throw platform::RuntimeError(platform::ToAnsi(ini::IniFile) + ", [" + platform::ToAnsi(section) +
+                               "] " + platform::ToAnsi(key) + " = " + Quoted(value) + " " + what);
 }
 
 std::string Describe(Failure failure, const char* range) {
@@ -158,8 +157,7 @@ void Form1::Timer1_Timer() {
   TaskIcon::SetTrayIcon(L"MODIFY", me_);
 }
 
-void Form1::Form_MouseMove(std::int16_t /*button*/, std::int16_t /*shift*/, float x,
-                           float /*y*/) {
+void Form1::Form_MouseMove(std::int16_t /*button*/, std::int16_t /*shift*/, float x, float /*y*/) {
   // The tray entry's left-button release (514) in twips, fixed whatever the display's
   // resolution.
   if (x == 7710.0f) me_.Show();

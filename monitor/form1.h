@@ -12,8 +12,8 @@ class Form1 : public platform::FormEvents {
  public:
   // How a tick probes; the real echo probe unless a test injects a result that no real host
   // can produce.
-  using Probe = std::function<std::int32_t(const std::wstring& address,
-                                           const std::wstring& payload, EchoReply& reply)>;
+  using Probe = std::function<std::int32_t(const std::wstring& address, const std::wstring& payload,
+                                           EchoReply& reply)>;
 
   static platform::FormDesign Design();
   // The log box keeps the newest lines that fit in this many characters.

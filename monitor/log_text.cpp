@@ -11,8 +11,7 @@ std::wstring StatusText(std::int32_t status) {
 
 std::wstring TimeText(const platform::TimeOfDay& time) {
   wchar_t buffer[16];
-  std::swprintf(buffer, std::size(buffer), L"%02d:%02d:%02d", time.hour, time.minute,
-                time.second);
+  std::swprintf(buffer, std::size(buffer), L"%02d:%02d:%02d", time.hour, time.minute, time.second);
   return buffer;
 }
 

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Sets up everything and runs korvi from build/ with the shipped korvi.ini and icons.
+# Without a display, korvi runs on a virtual screen (Xvfb) beside a tray host (trayer); a
+# screenshot of that screen is saved once the window and the tray entry are up, and korvi
+# keeps running until interrupted.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+if [[ -n "${WAYLAND_DISPLAY:-}" ]] || { [[ -n "${DISPLAY:-}" ]] && xdpyinfo >/dev/null 2>&1; }; then
+  exec build/korvi
+fi
+
+display=""
+for n in $(seq 90 140); do
+  if [[ ! -e /tmp/.X11-unix/X$n && ! -e /tmp/.X$n-lock ]]; then display=":$n"; break; fi
+done
+[[ -n "$display" ]] || { echo "run: no free X display number between :90 and :140" >&2; exit 1; }
+
+pids=()
+cleanup() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; wait 2>/dev/null || true; }
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+Xvfb "$display" -screen 0 400x240x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X${display#:} ]] && break; sleep 0.1; done
+export DISPLAY=$display
+xsetroot -solid '#3a6ea5' 2>/dev/null || true
+
+trayer --edge top --align right --widthtype pixel --width 60 --height 24 \
+  --transparent false --tint 0xd0d0d0 --SetDockType true >/dev/null 2>&1 &
+pids+=($!)
+sleep 1
+
+build/korvi &
+korvi=$!
+pids+=("$korvi")
+
+shot="$PWD/build/korvi-screenshot.png"
+up=""
+for _ in $(seq 100); do
+  kill -0 "$korvi" 2>/dev/null || { echo "run: korvi ended early" >&2; exit 1; }
+  window=$(xdotool search --onlyvisible --name '^B$' 2>/dev/null | head -n 1 || true)
+  docked=$(xwininfo -root -tree 2>/dev/null | grep -ci 'trayer\|systray' || true)
+  if [[ -n "$window" && "$docked" -gt 0 ]]; then up=yes; break; fi
+  sleep 0.1
+done
+sleep 0.5
+import -window root "$shot"
+[[ -n "$up" ]] || echo "run: the window or the tray entry did not show within 10 s" >&2
+echo "korvi runs on the virtual display $DISPLAY; screenshot: $shot"
+echo "Press Ctrl+C to stop."
+wait "$korvi"

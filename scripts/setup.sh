@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what korvi needs on Debian 12 (as root) and builds it.
+#   scripts/setup.sh             build/ (the program and its tests)
+#   scripts/setup.sh --sanitize  build-asan/ (everything under ASan and UBSan)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build
+options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+if [[ "${1:-}" == "--sanitize" ]]; then
+  build=build-asan
+  options=(-DCMAKE_BUILD_TYPE=Debug -DKORVI_SANITIZE=ON -DKORVI_BUILD_BENCH=OFF)
+fi
+
+mapfile -t wanted < <(grep -v '^#' scripts/packages.txt | grep .)
+missing=()
+for package in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    missing+=("$package")
+done
+if ((${#missing[@]})); then
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "setup: these Debian packages are missing; install them as root: ${missing[*]}" >&2
+    exit 1
+  fi
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+cmake -S . -B "$build" -G Ninja "${options[@]}" >/dev/null
+cmake --build "$build"
