@@ -66,8 +66,7 @@ IcmpHandle IcmpCreateFile();
 // `request_options` must be null. Returns the number of answers (0 or 1).
 std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const void* request_data,
                            std::uint16_t request_size, const void* request_options,
-                           void* reply_buffer, std::uint32_t reply_size,
-                           std::uint32_t timeout_ms);
+                           void* reply_buffer, std::uint32_t reply_size, std::uint32_t timeout_ms);
 
 bool IcmpCloseHandle(IcmpHandle handle);
 

@@ -10,8 +10,8 @@ namespace platform {
 // followed by a NUL; copies `default_value` instead when the file, section or key is missing.
 // Returns the number of bytes copied, not counting the NUL.
 std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
-                                       const char* default_value, char* buffer,
-                                       std::uint32_t size, const char* file);
+                                       const char* default_value, char* buffer, std::uint32_t size,
+                                       const char* file);
 
 // Stores `value` under `key` in `[section]` of `file`, creating the file, the section and the
 // key when missing. Returns false when the value could not be stored; the file is then left

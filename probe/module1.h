@@ -15,7 +15,6 @@ inline constexpr std::uint32_t kTimeoutMs = 500;
 // sent), 0 only when the answer arrived (its data then starts the record's data area), and
 // otherwise an IP status code: 11010 when nothing came in time, 11050 when the echo service
 // could not be opened (the record is then untouched).
-std::int32_t SendEcho(const std::wstring& address, const std::wstring& payload,
-                      EchoReply& reply);
+std::int32_t SendEcho(const std::wstring& address, const std::wstring& payload, EchoReply& reply);
 
 }  // namespace Module1
