@@ -5,7 +5,7 @@
 # keeps running until interrupted.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh korvi
 
 if [[ -n "${WAYLAND_DISPLAY:-}" ]] || { [[ -n "${DISPLAY:-}" ]] && xdpyinfo >/dev/null 2>&1; }; then
   exec build/korvi
@@ -18,7 +18,12 @@ done
 [[ -n "$display" ]] || { echo "run: no free X display number between :90 and :140" >&2; exit 1; }
 
 pids=()
-cleanup() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; wait 2>/dev/null || true; }
+runtime=""
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  [[ -n "$runtime" ]] && rm -rf "$runtime"
+}
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
@@ -26,7 +31,8 @@ Xvfb "$display" -screen 0 400x240x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X${display#:} ]] && break; sleep 0.1; done
 export DISPLAY=$display
-xsetroot -solid '#3a6ea5' 2>/dev/null || true
+runtime=$(mktemp -d)
+export XDG_RUNTIME_DIR=$runtime
 
 trayer --edge top --align right --widthtype pixel --width 60 --height 24 \
   --transparent false --tint 0xd0d0d0 --SetDockType true >/dev/null 2>&1 &
@@ -41,9 +47,9 @@ shot="$PWD/build/korvi-screenshot.png"
 up=""
 for _ in $(seq 100); do
   kill -0 "$korvi" 2>/dev/null || { echo "run: korvi ended early" >&2; exit 1; }
-  window=$(xdotool search --onlyvisible --name '^B$' 2>/dev/null | head -n 1 || true)
-  docked=$(xwininfo -root -tree 2>/dev/null | grep -ci 'trayer\|systray' || true)
-  if [[ -n "$window" && "$docked" -gt 0 ]]; then up=yes; break; fi
+  # The window and the tray entry docked in trayer are korvi's two visible windows.
+  shown=$(xdotool search --onlyvisible --class korvi 2>/dev/null | wc -l || true)
+  if [[ "$shown" -ge 2 ]]; then up=yes; break; fi
   sleep 0.1
 done
 sleep 0.5
@@ -51,4 +57,11 @@ import -window root "$shot"
 [[ -n "$up" ]] || echo "run: the window or the tray entry did not show within 10 s" >&2
 echo "korvi runs on the virtual display $DISPLAY; screenshot: $shot"
 echo "Press Ctrl+C to stop."
+# The first probe comes one interval after start-up; show its result too.
+interval=$(sed -n 's/^[[:space:]]*timer[[:space:]]*=[[:space:]]*\([0-9]*\).*/\1/p' build/korvi.ini | head -n 1)
+sleep "$(( (${interval:-10000} + 1500) / 1000 ))"
+if kill -0 "$korvi" 2>/dev/null; then
+  import -window root "$shot"
+  echo "after the first probe: $shot"
+fi
 wait "$korvi"

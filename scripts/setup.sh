@@ -2,15 +2,20 @@
 # Installs what korvi needs on Debian 12 (as root) and builds it.
 #   scripts/setup.sh             build/ (the program and its tests)
 #   scripts/setup.sh --sanitize  build-asan/ (everything under ASan and UBSan)
+#   scripts/setup.sh korvi       build/, the program alone
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=build
 options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
-if [[ "${1:-}" == "--sanitize" ]]; then
-  build=build-asan
-  options=(-DCMAKE_BUILD_TYPE=Debug -DKORVI_SANITIZE=ON -DKORVI_BUILD_BENCH=OFF)
-fi
+targets=()
+case "${1:-}" in
+  --sanitize)
+    build=build-asan
+    options=(-DCMAKE_BUILD_TYPE=Debug -DKORVI_SANITIZE=ON -DKORVI_BUILD_BENCH=OFF)
+    ;;
+  korvi) targets=(--target korvi) ;;
+esac
 
 mapfile -t wanted < <(grep -v '^#' scripts/packages.txt | grep .)
 missing=()
@@ -30,4 +35,4 @@ if ((${#missing[@]})); then
 fi
 
 cmake -S . -B "$build" -G Ninja "${options[@]}" >/dev/null
-cmake --build "$build"
+cmake --build "$build" "${targets[@]}"
