@@ -1,0 +1,62 @@
+#pragma once
+// What the pieces of the Qt backend share with each other (and with its tests).
+
+#include <QIcon>
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+namespace platform::qt {
+
+// Loaded icons by the 32-bit handle the program passes around. Every user of a handle (a
+// window, a tray entry) holds it; a handle nobody holds is freed, so a program that switches
+// icons every few seconds for weeks keeps a table of two or three entries.
+class IconTable {
+ public:
+  // The new handle is held once, by the caller.
+  std::uint32_t Add(const QIcon& icon);
+  // False for a handle that is not in the table: there is nothing to hold.
+  bool Hold(std::uint32_t handle);
+  void Release(std::uint32_t handle);
+  // A null icon for a handle that is not in the table.
+  QIcon Find(std::uint32_t handle) const;
+  std::size_t Size() const { return entries_.size(); }
+  void Clear() { entries_.clear(); }
+
+ private:
+  struct Entry {
+    QIcon icon;
+    int holders = 0;
+  };
+  std::map<std::uint32_t, Entry> entries_;
+  std::uint32_t next_ = 1;
+};
+IconTable& Icons();
+
+// Every image of the .ico file at `path`; a RuntimeError naming the file and the reason when
+// it cannot be loaded as an icon.
+QIcon LoadIconFile(const QString& path);
+
+// The window whose handle is `hwnd` receives `message` with `param`; dropped when there is no
+// such window.
+void DeliverWindowMessage(std::uint32_t hwnd, std::uint32_t message, std::uint32_t param);
+
+// Removes the tray entries of the window `hwnd`, or every entry when `hwnd` is 0.
+void RemoveTrayEntries(std::uint32_t hwnd);
+std::size_t TrayEntryCount();
+
+// Runs one of the program's handlers. A failure stops the run: ticks stop, the user gets the
+// report, the tray entries go and the run ends with status 1. Returns false after a failure,
+// and from then on runs no handler at all.
+bool CallHandler(const std::function<void()>& handler);
+// Ends the run with `status` once the program's handlers are done.
+void EndRun(int status);
+
+// The Qt platform to force before the application starts, or "" to leave Qt's choice. `env`
+// reads an environment variable (nullptr when unset).
+std::string ForcedPlatform(const std::function<const char*(const char*)>& env);
+
+}  // namespace platform::qt

@@ -1,0 +1,87 @@
+#pragma once
+// The tool window behind platform::Form, with its two edit boxes and its timer.
+
+#include <QTimer>
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+
+#include "platform/window.h"
+
+class QLineEdit;
+class QPlainTextEdit;
+
+namespace platform::qt {
+
+class QtEditBox final : public EditBox {
+ public:
+  QtEditBox(QWidget* parent, const EditDesign& design, const char* name);
+  std::wstring Text() const override;
+  void SetText(const std::wstring& text) override;
+  void SetBackColor(std::uint32_t color) override;
+  QWidget* Widget() const;
+
+ private:
+  QLineEdit* line_ = nullptr;
+  QPlainTextEdit* log_ = nullptr;
+};
+
+class QtTimer final : public Timer {
+ public:
+  QtTimer(std::int32_t interval, bool enabled);
+  std::int32_t Interval() const override { return interval_; }
+  void SetInterval(std::int32_t milliseconds) override;
+  // The timer ticks only while the window runs, from after its load handler on.
+  void Run(bool running);
+  QTimer& Ticker() { return timer_; }
+
+ private:
+  void Apply();
+  QTimer timer_;
+  std::int32_t interval_;
+  bool enabled_;
+  bool running_ = false;
+};
+
+class QtForm final : public Form {
+ public:
+  explicit QtForm(const FormDesign& design);
+  ~QtForm() override;
+
+  float Top() const override;
+  void SetTop(float twips) override;
+  float Left() const override;
+  void SetLeft(float twips) override;
+  std::wstring Caption() const override;
+  std::uint32_t Hwnd() const override { return hwnd_; }
+  std::uint32_t Icon() const override { return icon_; }
+  void SetIconFromFile(const std::wstring& path) override;
+  void Show() override;
+  EditBox& Text1() override { return *text1_; }
+  EditBox& Text2() override { return *text2_; }
+  Timer& Timer1() override { return *timer_; }
+
+  // The run's side: events go to `events` from now on (nullptr: nowhere).
+  void Attach(FormEvents* events) { events_ = events; }
+  QtTimer& Ticks() { return *timer_; }
+  QWidget& Window() { return *window_; }
+  void Deliver(std::uint32_t message, std::uint32_t param);
+  // The user asked to close the window; false keeps it open.
+  bool Closing();
+
+ private:
+  void SetIcon(const QIcon& icon);
+
+  std::unique_ptr<QWidget> window_;
+  std::unique_ptr<QtEditBox> text1_;
+  std::unique_ptr<QtEditBox> text2_;
+  std::unique_ptr<QtTimer> timer_;
+  FormEvents* events_ = nullptr;
+  std::uint32_t hwnd_ = 0;
+  std::uint32_t icon_ = 0;
+};
+
+// A failure stops the ticks of every window at once.
+void StopAllTimers();
+
+}  // namespace platform::qt
