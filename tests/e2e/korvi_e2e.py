@@ -1,0 +1,290 @@
+"""korvi end to end: the built program in a folder of its own, on a private X server.
+
+korvi_e2e.py --korvi PATH --assets DIR --watcher PATH [unittest arguments]
+Exits 77 when every test was skipped.
+"""
+
+import argparse
+import os
+import random
+import re
+import select
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+from xsession import XServer, wait_for
+
+ARGS = None
+ICONS = ("korvi-up.ico", "korvi-down.ico", "korvi-neutral.ico")
+NEEDS_ROOT = "korvi runs in a network namespace of its own (unshare -n), which needs root"
+
+# Comments, a blank line, CR LF and LF endings and an unknown key: closing must keep them all.
+SETTINGS = (b"; watched by the end-to-end test\r\n"
+            b"[main]\r\n"
+            b"top=1500\r\n"
+            b"left=3000\r\n"
+            b"icon1=korvi-up.ico\n"
+            b"r1=144\ng1=238\nb1=144\n"
+            b"icon2=korvi-down.ico\n"
+            b"r2=255\ng2=170\nb2=170\n"
+            b"colour=kept\n"
+            b"\n"
+            b"[setting]\n"
+            b"; long enough that no probe runs during a test\n"
+            b"timer=3600000\n"
+            b"ipaddress=127.0.0.1\n")
+
+
+def readline(pipe, timeout=10.0):
+    ready, _, _ = select.select([pipe], [], [], timeout)
+    if not ready:
+        raise AssertionError(f"no output within {timeout} s")
+    return pipe.readline().strip()
+
+
+class Korvi:
+    """One run of korvi from a temporary folder holding it, its icons and `settings`."""
+
+    def __init__(self, test, server, settings, env=None):
+        self.server = server
+        self.dir = tempfile.mkdtemp(prefix="korvi-e2e-")
+        test.addCleanup(shutil.rmtree, self.dir)
+        shutil.copy2(ARGS.korvi, self.dir)
+        for icon in ICONS:
+            shutil.copy2(os.path.join(ARGS.assets, icon), self.dir)
+        self.ini = os.path.join(self.dir, "korvi.ini")
+        if settings is not None:
+            with open(self.ini, "wb") as file:
+                file.write(settings)
+        runtime = os.path.join(self.dir, "runtime")
+        os.mkdir(runtime, 0o700)
+        env = dict(server.env, XDG_RUNTIME_DIR=runtime, **(env or {}))
+        env.pop("QT_QPA_PLATFORM", None)
+        # From the working folder elsewhere: korvi finds its files beside itself.
+        command = ["unshare", "-n", "sh", "-c", 'ip link set lo up && exec "$0"',
+                   os.path.join(self.dir, "korvi")]
+        self.proc = server.start(command, env=env, cwd="/", stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.PIPE, text=True)
+        test.addCleanup(self.stop)
+
+    def visible(self, name):
+        return [w for w in self.server.find("--onlyvisible", "--name", name)
+                if self.server.info(w)["state"] == "IsViewable"]
+
+    def window(self):
+        def shown():
+            for w in self.visible("^B$"):
+                if (self.server.info(w)["width"], self.server.info(w)["height"]) == (104, 89):
+                    return w
+            if self.proc.poll() is not None:
+                raise AssertionError(f"korvi ended with {self.proc.returncode}: "
+                                     f"{self.proc.stderr.read()}")
+            return None
+        return wait_for("korvi's window", shown)
+
+    def settings(self):
+        with open(self.ini, "rb") as file:
+            return file.read()
+
+    def finish(self, timeout=10):
+        try:
+            _, err = self.proc.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise AssertionError(f"korvi still runs {timeout} s later")
+        return self.proc.returncode, err
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.communicate()
+
+
+@unittest.skipUnless(os.geteuid() == 0, NEEDS_ROOT)
+class XEmbedTray(unittest.TestCase):
+    def test_places_the_window_docks_shows_on_click_and_saves_the_position(self):
+        server = XServer(tray=True)
+        self.addCleanup(server.close)
+        korvi = Korvi(self, server, SETTINGS)
+        window = korvi.window()
+        info = server.info(window)
+        self.assertEqual((info["x"], info["y"], info["width"], info["height"]), (200, 100, 104, 89))
+        hints = server.run(["xprop", "-id", str(window), "_NET_WM_WINDOW_TYPE", "WM_NORMAL_HINTS"])
+        self.assertIn("_NET_WM_WINDOW_TYPE_UTILITY", hints)
+        self.assertIn("minimum size: 104 by 89", hints)
+        self.assertIn("maximum size: 104 by 89", hints)
+
+        server.run(["xdotool", "mousemove", "--window", str(window), "40", "8", "click", "1"])
+        server.run(["xdotool", "key", "ctrl+a", "ctrl+c"])
+        self.assertEqual(wait_for("the address box's text", server.clipboard), "127.0.0.1")
+
+        def docked():
+            for w in server.find("--class", "korvi"):
+                if w != window and server.parent(w) != server.x.XDefaultRootWindow(server.dpy) \
+                        and server.info(w)["state"] == "IsViewable":
+                    return w
+            return None
+        icon = wait_for("korvi's tray entry docked in trayer", docked)
+
+        server.run(["xdotool", "windowunmap", "--sync", str(window)])
+        for button in ("3", "2"):
+            server.run(["xdotool", "mousemove", "--window", str(icon), "4", "4", "click", button])
+        time.sleep(0.5)
+        self.assertEqual(server.info(window)["state"], "IsUnMapped",
+                         "only a left click shows the window")
+        server.run(["xdotool", "mousemove", "--window", str(icon), "4", "4", "click", "1"])
+        wait_for("the window to show again", lambda: server.info(window)["state"] == "IsViewable")
+
+        server.run(["xdotool", "windowmove", "--sync", str(window), "300", "150"])
+        server.close_window(window)
+        status, err = korvi.finish()
+        self.assertEqual(status, 0, err)
+        self.assertNotIn("korvi:", err)
+        expected = SETTINGS.replace(b"top=1500", b"top=2250").replace(b"left=3000", b"left=4500")
+        self.assertEqual(korvi.settings(), expected)
+
+    def test_works_without_a_tray_and_says_so_once(self):
+        server = XServer(tray=False)
+        self.addCleanup(server.close)
+        korvi = Korvi(self, server, SETTINGS)
+        server.close_window(korvi.window())
+        status, err = korvi.finish()
+        self.assertEqual(status, 0, err)
+        self.assertEqual(err.count("korvi: no notification area"), 1, err)
+        self.assertNotEqual(korvi.settings(), b"", "closing still saves the position")
+
+
+@unittest.skipUnless(os.geteuid() == 0, NEEDS_ROOT)
+class StatusNotifierTray(unittest.TestCase):
+    def private_bus(self):
+        folder = tempfile.mkdtemp(prefix="korvi-bus-")
+        self.addCleanup(shutil.rmtree, folder)
+        config = os.path.join(folder, "bus.conf")
+        # A socket in the file system: korvi's network namespace cannot reach abstract ones.
+        with open(config, "w") as file:
+            file.write(f"""<busconfig><type>session</type><listen>unix:dir={folder}</listen>
+<auth>EXTERNAL</auth><policy context="default"><allow send_destination="*" eavesdrop="true"/>
+<allow eavesdrop="true"/><allow own="*"/></policy></busconfig>""")
+        daemon = subprocess.Popen(["dbus-daemon", "--nofork", "--print-address=1",
+                                   f"--config-file={config}"], stdout=subprocess.PIPE,
+                                  stderr=subprocess.DEVNULL, text=True)
+        self.addCleanup(lambda: (daemon.terminate(), daemon.wait(), daemon.stdout.close()))
+        return {"DBUS_SESSION_BUS_ADDRESS": readline(daemon.stdout)}
+
+    def test_item_registers_with_its_tip_and_activate_shows_the_window(self):
+        server = XServer(tray=False)
+        self.addCleanup(server.close)
+        bus = self.private_bus()
+        env = dict(server.env, **bus)
+        watcher = server.start([ARGS.watcher, "watch"], env=env, stdout=subprocess.PIPE, text=True)
+        self.assertEqual(readline(watcher.stdout), "ready")
+
+        korvi = Korvi(self, server, SETTINGS, env=bus)
+        item = readline(watcher.stdout)
+        self.assertRegex(item, r"^item \S+$")
+        service = item.split()[1]
+        self.assertEqual(server.run([ARGS.watcher, "tooltip", service], env=env).strip(), "B")
+
+        window = korvi.window()
+        server.run(["xdotool", "windowunmap", "--sync", str(window)])
+        for method in ("ContextMenu", "SecondaryActivate"):
+            server.run([ARGS.watcher, "call", service, method], env=env)
+        time.sleep(0.5)
+        self.assertEqual(server.info(window)["state"], "IsUnMapped")
+        server.run([ARGS.watcher, "call", service, "Activate"], env=env)
+        wait_for("the window to show again", lambda: server.info(window)["state"] == "IsViewable")
+
+        server.close_window(window)
+        status, err = korvi.finish()
+        self.assertEqual(status, 0, err)
+        self.assertNotIn("korvi:", err)
+
+
+@unittest.skipUnless(os.geteuid() == 0, NEEDS_ROOT)
+class BadSettings(unittest.TestCase):
+    REPORT = re.compile(r'^korvi: (/.*)/korvi\.ini, \[(\w+)\] (\w+) = "(.*)" (.+)$', re.M)
+
+    def test_each_starts_or_stops_with_a_clear_report(self):
+        junk = bytes(random.Random(7).randrange(256) for _ in range(4096))
+        valid = SETTINGS.replace(b"\r\n", b"\n")
+        rows = [
+            # name, file bytes (None: no file), the report's (key, value), or "starts"
+            ("missing file", None, ("top", "")),
+            ("empty file", b"", ("top", "")),
+            ("binary junk", junk, None),
+            ("junk before the settings", junk + b"\n" + valid, None),
+            ("a 1 MB value", b"[main]\ntop=" + b"9" * (1 << 20) + b"\n", ("top", "9" * 254)),
+            ("a 1 MB line", b"x" * (1 << 20) + b"\n" + valid, "starts"),
+            ("NUL bytes", valid.replace(b"top=1500", b"top=15\x0000"), None),
+            ("non-numeric top", valid.replace(b"top=1500", b"top=abc"), ("top", "abc")),
+            ("non-numeric timer", valid.replace(b"timer=3600000", b"timer=soon"),
+             ("timer", "soon")),
+            ("off-screen left", valid.replace(b"left=3000", b"left=1e9"), ("left", "1e9")),
+        ]
+        server = XServer(tray=True)
+        self.addCleanup(server.close)
+        for name, settings, expected in rows:
+            with self.subTest(name):
+                korvi = Korvi(self, server, settings)
+
+                def outcome():
+                    if korvi.visible("^korvi$"):
+                        return "report"
+                    if korvi.visible("^B$"):
+                        return "starts"
+                    return "ended" if korvi.proc.poll() is not None else None
+                seen = wait_for("korvi to start or report", outcome)
+                if seen == "ended":
+                    self.fail(f"korvi ended with {korvi.proc.returncode} before showing "
+                              f"anything: {korvi.proc.stderr.read()}")
+                if expected is not None:
+                    self.assertEqual(seen, "starts" if expected == "starts" else "report")
+                if seen == "starts":
+                    server.close_window(korvi.window())
+                    self.assertEqual(korvi.finish()[0], 0)
+                    continue
+                self.assertEqual(korvi.visible("^B$"), [], "no window before the report")
+                server.close_window(korvi.visible("^korvi$")[0])
+                status, err = korvi.finish()
+                self.assertEqual(status, 1, err)
+                self.assertEqual(err.count("korvi: "), 1, err)
+                report = self.REPORT.search(err)
+                self.assertTrue(report, err)
+                self.assertEqual(report.group(1), korvi.dir)
+                if expected is not None:
+                    self.assertEqual((report.group(3), report.group(4)), expected)
+                if settings is None:
+                    self.assertFalse(os.path.exists(korvi.ini), "a failed start writes nothing")
+                else:
+                    self.assertEqual(korvi.settings(), settings, "a failed start writes nothing")
+
+
+@unittest.skipUnless(os.geteuid() == 0, NEEDS_ROOT)
+class NoDisplay(unittest.TestCase):
+    def test_a_display_nobody_serves_is_reported_not_a_crash(self):
+        server = XServer(tray=False)
+        self.addCleanup(server.close)
+        korvi = Korvi(self, server, SETTINGS, env={"DISPLAY": ":65001"})
+        status, err = korvi.finish()
+        self.assertEqual(status, 1, err)
+        self.assertIn('korvi: cannot open the display (DISPLAY=":65001"', err)
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--korvi", required=True)
+    parser.add_argument("--assets", required=True)
+    parser.add_argument("--watcher", required=True)
+    ARGS, rest = parser.parse_known_args()
+    result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
+    if not result.wasSuccessful():
+        sys.exit(1)
+    sys.exit(77 if result.testsRun and len(result.skipped) == result.testsRun else 0)
+
+
+if __name__ == "__main__":
+    main()

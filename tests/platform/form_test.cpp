@@ -1,0 +1,258 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <cmath>
+#include <fstream>
+#include <limits>
+
+#include "platform/notify.h"
+#include "platform/qt/backend.h"
+#include "platform/qt/form.h"
+
+namespace platform::qt {
+namespace {
+
+FormDesign Design() {
+  FormDesign design;
+  design.caption = L"B";
+  design.client_width = 1560;
+  design.client_height = 1335;
+  design.text1 = {.left = 0, .top = 0, .width = 1575, .height = 270, .tab_index = 0};
+  design.text2 = {.left = 0,
+                  .top = 240,
+                  .width = 1575,
+                  .height = 1095,
+                  .tab_index = 1,
+                  .multi_line = true,
+                  .vertical_scroll_bar = true};
+  design.timer_interval = 10000;
+  design.timer_enabled = true;
+  return design;
+}
+
+std::wstring Asset(const char* name) {
+  return QString(KORVI_ASSETS "/%1").arg(QLatin1String(name)).toStdWString();
+}
+
+// The boxes in the order Tab visits them.
+QStringList TabSequence(QWidget& window) {
+  QStringList names;
+  for (QWidget* w = window.nextInFocusChain(); w != &window; w = w->nextInFocusChain()) {
+    if (w->objectName().startsWith("Text")) names << w->objectName();
+  }
+  return names;
+}
+
+TEST(QtForm, LaysOutTheDesignInPixels) {
+  QtForm form(Design());
+  QWidget& window = form.Window();
+  EXPECT_EQ(window.size(), QSize(104, 89));
+  EXPECT_EQ(window.minimumSize(), window.maximumSize()) << "the window must not be sizable";
+  const Qt::WindowFlags flags = window.windowFlags();
+  EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Tool);
+  EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+  EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+  EXPECT_EQ(form.Caption(), L"B");
+
+  auto* text1 = window.findChild<QLineEdit*>("Text1");
+  auto* text2 = window.findChild<QPlainTextEdit*>("Text2");
+  ASSERT_TRUE(text1 && text2);
+  // Wider than the client area, and overlapping by two pixels: as designed.
+  EXPECT_EQ(text1->geometry(), QRect(0, 0, 105, 18));
+  EXPECT_EQ(text2->geometry(), QRect(0, 16, 105, 73));
+  EXPECT_EQ(text2->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_EQ(TabSequence(window), QStringList({"Text1", "Text2"}));
+  EXPECT_NE(form.Hwnd(), 0u);
+  EXPECT_NE(form.Icon(), 0u) << "the first icon has a handle like any other";
+}
+
+TEST(QtForm, TabOrderFollowsTheDesign) {
+  FormDesign design = Design();
+  design.text1.tab_index = 1;
+  design.text2.tab_index = 0;
+  QtForm form(design);
+  EXPECT_EQ(TabSequence(form.Window()), QStringList({"Text2", "Text1"}));
+}
+
+TEST(QtForm, PlacesTheWindowInWholePixels) {
+  struct Row {
+    float twips;
+    float read_back;  // NaN: refused
+  };
+  const float refused = std::numeric_limits<float>::quiet_NaN();
+  const Row rows[] = {
+      {1500, 1500},       {-1200, -1200},
+      {22, 15},  // the screen has whole pixels only
+      {491505, 491505},   {491520, refused},
+      {-491520, refused}, {std::numeric_limits<float>::infinity(), refused},
+      {refused, refused},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.twips);
+    QtForm form(Design());
+    form.SetTop(300);
+    form.SetLeft(450);
+    if (std::isnan(row.read_back)) {
+      EXPECT_THROW(form.SetTop(row.twips), RuntimeError);
+      EXPECT_THROW(form.SetLeft(row.twips), RuntimeError);
+      EXPECT_EQ(form.Top(), 300);
+      EXPECT_EQ(form.Left(), 450);
+    } else {
+      form.SetTop(row.twips);
+      EXPECT_EQ(form.Top(), row.read_back);
+      EXPECT_EQ(form.Left(), 450) << "setting the top keeps the left";
+      form.SetLeft(row.twips);
+      EXPECT_EQ(form.Left(), row.read_back);
+      EXPECT_EQ(form.Top(), row.read_back);
+    }
+  }
+}
+
+TEST(QtEditBox, KeepsCrLfLineEnds) {
+  struct Row {
+    std::wstring set;
+    std::wstring read;
+  };
+  const Row rows[] = {
+      {L"", L""},
+      {L"12:00:01 :  0\r\n", L"12:00:01 :  0\r\n"},
+      {L"a\r\nb\r\n\r\nc", L"a\r\nb\r\n\r\nc"},
+      {L"a\nb", L"a\r\nb"},  // a bare line feed still ends a line
+  };
+  QtForm form(Design());
+  for (const Row& row : rows) {
+    form.Text2().SetText(row.set);
+    EXPECT_EQ(form.Text2().Text(), row.read);
+  }
+  form.Text1().SetText(L" 127.0.0.1 ");
+  EXPECT_EQ(form.Text1().Text(), L" 127.0.0.1 ");
+}
+
+TEST(QtEditBox, PaintsTheBackColour) {
+  struct Row {
+    std::uint32_t color;
+    QColor seen;
+  };
+  const Row rows[] = {
+      {144 + 256 * 238 + 65536 * 144, QColor(144, 238, 144)},
+      {255 + 256 * 170 + 65536 * 170, QColor(255, 170, 170)},
+      {0xFF0000, QColor(0, 0, 255)},
+  };
+  QtForm form(Design());
+  auto* log = form.Window().findChild<QPlainTextEdit*>("Text2");
+  for (const Row& row : rows) {
+    form.Text2().SetBackColor(row.color);
+    const QImage image = log->viewport()->grab().toImage();
+    EXPECT_EQ(image.pixelColor(image.width() / 2, image.height() / 2), row.seen) << row.color;
+  }
+}
+
+TEST(QtTimer, TicksOnlyWhileRunningWithAPositiveInterval) {
+  QtTimer timer(10000, true);
+  EXPECT_FALSE(timer.Ticker().isActive()) << "no tick before the window runs";
+  timer.Run(true);
+  EXPECT_TRUE(timer.Ticker().isActive());
+  EXPECT_THROW(timer.SetInterval(-1), RuntimeError);
+  EXPECT_EQ(timer.Interval(), 10000);
+  timer.SetInterval(0);
+  EXPECT_FALSE(timer.Ticker().isActive());
+  timer.SetInterval(20);
+  EXPECT_TRUE(timer.Ticker().isActive());
+  EXPECT_EQ(timer.Ticker().interval(), 20);
+  timer.Run(false);
+  EXPECT_FALSE(timer.Ticker().isActive());
+
+  QtTimer disabled(100, false);
+  disabled.Run(true);
+  EXPECT_FALSE(disabled.Ticker().isActive());
+}
+
+TEST(QtForm, RefusesFilesThatAreNotIcons) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString folder = dir.path();
+  auto write = [&](const char* name, const std::string& bytes) {
+    std::ofstream(QDir(folder).filePath(name).toStdString(), std::ios::binary) << bytes;
+    return QDir(folder).filePath(name).toStdWString();
+  };
+  QImage png(8, 8, QImage::Format_ARGB32);
+  png.fill(Qt::red);
+  png.save(folder + "/picture.png");
+  struct Row {
+    std::wstring path;
+    std::string reason;
+  };
+  const Row rows[] = {
+      {folder.toStdWString() + L"/missing.ico", "No such file or directory"},
+      {folder.toStdWString() + L"/", "folder"},
+      {L"", "no file name"},
+      {write("empty.ico", ""), "not an icon"},
+      {write("junk.ico", std::string("\0\0\1\0\xff\xff junk", 12)), "not an icon"},
+      {write("text.ico", "[main]\ntop=1\n"), "not an icon"},
+      {(folder + "/picture.png").toStdWString(), "not an icon"},
+  };
+  QtForm form(Design());
+  const std::uint32_t before = form.Icon();
+  for (const Row& row : rows) {
+    try {
+      form.SetIconFromFile(row.path);
+      ADD_FAILURE() << "loaded " << QString::fromStdWString(row.path).toStdString();
+    } catch (const RuntimeError& e) {
+      const std::string what = e.what();
+      EXPECT_NE(what.find("\"" + QString::fromStdWString(row.path).toStdString() + "\""),
+                std::string::npos)
+          << what;
+      EXPECT_NE(what.find(row.reason), std::string::npos) << what;
+    }
+    EXPECT_EQ(form.Icon(), before) << "a failed load keeps the icon";
+  }
+}
+
+TEST(QtForm, LoadsIconsAndFreesUnusedHandles) {
+  QtForm form(Design());
+  NotifyIconData data{};
+  data.cbSize = sizeof data;
+  data.hWnd = form.Hwnd();
+  data.uID = 100;
+  data.uFlags = kNifIcon;
+  data.hIcon = form.Icon();
+  ASSERT_TRUE(Shell_NotifyIconA(kNimAdd, &data));
+  const std::size_t table = Icons().Size();
+
+  for (int i = 0; i < 2000; ++i) {
+    const std::uint32_t previous = form.Icon();
+    form.SetIconFromFile(Asset(i % 2 ? "korvi-up.ico" : "korvi-down.ico"));
+    ASSERT_NE(form.Icon(), previous);
+    data.hIcon = form.Icon();
+    ASSERT_TRUE(Shell_NotifyIconA(kNimModify, &data));
+  }
+  EXPECT_EQ(Icons().Size(), table);
+  const QIcon shown = Icons().Find(form.Icon());
+  EXPECT_TRUE(shown.availableSizes().contains(QSize(16, 16)));
+  EXPECT_TRUE(shown.availableSizes().contains(QSize(32, 32)));
+
+  ASSERT_TRUE(Shell_NotifyIconA(kNimDelete, &data));
+  form.SetIconFromFile(Asset("korvi-up.ico"));
+  EXPECT_EQ(Icons().Size(), table) << "the entry's icon goes with the entry";
+}
+
+TEST(QtForm, ShowBringsBackAHiddenOrMinimisedWindow) {
+  QtForm form(Design());
+  form.Show();
+  EXPECT_TRUE(form.Window().isVisible());
+  form.Window().hide();
+  form.Show();
+  EXPECT_TRUE(form.Window().isVisible());
+  form.Window().showMinimized();
+  form.Show();
+  EXPECT_FALSE(form.Window().windowState() & Qt::WindowMinimized);
+  EXPECT_TRUE(form.Window().isVisible());
+}
+
+}  // namespace
+}  // namespace platform::qt
