@@ -165,12 +165,22 @@ QtForm::~QtForm() {
   Icons().Release(icon_);
 }
 
+void QtForm::Place(QPoint frame) {
+  // The window exists already (it has a handle from the start), and for such a window
+  // QWidget::move places the client area: the window would creep down by its title bar at
+  // every start under a window manager. Asking for the frame position as well makes the
+  // window manager put the frame there; the move keeps QWidget's own idea of the position
+  // in step, or showing the window would undo it.
+  window_->move(frame);
+  window_->windowHandle()->setFramePosition(frame);
+}
+
 float QtForm::Top() const {
   return static_cast<float>(window_->y() * kTwipsPerPixel);
 }
 
 void QtForm::SetTop(float twips) {
-  window_->move(window_->x(), PositionPixels(twips));
+  Place({window_->x(), PositionPixels(twips)});
 }
 
 float QtForm::Left() const {
@@ -178,7 +188,7 @@ float QtForm::Left() const {
 }
 
 void QtForm::SetLeft(float twips) {
-  window_->move(PositionPixels(twips), window_->y());
+  Place({PositionPixels(twips), window_->y()});
 }
 
 std::wstring QtForm::Caption() const {

@@ -70,6 +70,7 @@ class QtForm final : public Form {
   bool Closing();
 
  private:
+  void Place(QPoint frame);
   void SetIcon(const QIcon& icon);
 
   std::unique_ptr<QWidget> window_;

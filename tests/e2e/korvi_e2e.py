@@ -46,6 +46,18 @@ def readline(pipe, timeout=10.0):
     return pipe.readline().strip()
 
 
+def docked(server, window):
+    """korvi's tray entry once trayer embedded it."""
+    root = server.x.XDefaultRootWindow(server.dpy)
+
+    def find():
+        for w in server.find("--class", "korvi"):
+            if w != window and server.parent(w) != root and server.info(w)["state"] == "IsViewable":
+                return w
+        return None
+    return wait_for("korvi's tray entry docked in trayer", find)
+
+
 class Korvi:
     """One run of korvi from a temporary folder holding it, its icons and `settings`."""
 
@@ -121,13 +133,7 @@ class XEmbedTray(unittest.TestCase):
         server.run(["xdotool", "key", "ctrl+a", "ctrl+c"])
         self.assertEqual(wait_for("the address box's text", server.clipboard), "127.0.0.1")
 
-        def docked():
-            for w in server.find("--class", "korvi"):
-                if w != window and server.parent(w) != server.x.XDefaultRootWindow(server.dpy) \
-                        and server.info(w)["state"] == "IsViewable":
-                    return w
-            return None
-        icon = wait_for("korvi's tray entry docked in trayer", docked)
+        icon = docked(server, window)
 
         server.run(["xdotool", "windowunmap", "--sync", str(window)])
         for button in ("3", "2"):
@@ -137,6 +143,7 @@ class XEmbedTray(unittest.TestCase):
                          "only a left click shows the window")
         server.run(["xdotool", "mousemove", "--window", str(icon), "4", "4", "click", "1"])
         wait_for("the window to show again", lambda: server.info(window)["state"] == "IsViewable")
+        self.assertEqual((server.info(window)["x"], server.info(window)["y"]), (200, 100))
 
         server.run(["xdotool", "windowmove", "--sync", str(window), "300", "150"])
         server.close_window(window)
@@ -155,6 +162,38 @@ class XEmbedTray(unittest.TestCase):
         self.assertEqual(status, 0, err)
         self.assertEqual(err.count("korvi: no notification area"), 1, err)
         self.assertNotEqual(korvi.settings(), b"", "closing still saves the position")
+
+
+@unittest.skipUnless(os.geteuid() == 0, NEEDS_ROOT)
+class WindowManager(unittest.TestCase):
+    def test_the_frame_keeps_its_place_and_a_minimised_window_comes_back(self):
+        server = XServer(tray=True, wm=True)
+        self.addCleanup(server.close)
+        korvi = Korvi(self, server, SETTINGS)
+        window = korvi.window()
+        left, _, top, _ = wait_for("the window's frame", lambda: server.frame_extents(window))
+        self.assertGreater(top, 0, "openbox draws a title bar")
+        info = server.info(window)
+        self.assertEqual((info["x"] - left, info["y"] - top), (200, 100))
+
+        server.run(["xdotool", "windowminimize", "--sync", str(window)])
+        icon = docked(server, window)
+        server.run(["xdotool", "mousemove", "--window", str(icon), "4", "4", "click", "1"])
+        wait_for("the window to come back", lambda: server.info(window)["state"] == "IsViewable")
+        wait_for("the window to be active",
+                 lambda: server.run(["xdotool", "getactivewindow"]).strip() == str(window))
+        info = server.info(window)
+        self.assertEqual((info["x"] - left, info["y"] - top), (200, 100), "back where it was")
+
+        server.run(["xdotool", "windowmove", "--sync", str(window), "300", "150"])
+        moved = server.info(window)
+        server.close_window(window)
+        status, err = korvi.finish()
+        self.assertEqual(status, 0, err)
+        top_twips, left_twips = (moved["y"] - top) * 15, (moved["x"] - left) * 15
+        expected = SETTINGS.replace(b"top=1500", b"top=%d" % top_twips) \
+                           .replace(b"left=3000", b"left=%d" % left_twips)
+        self.assertEqual(korvi.settings(), expected)
 
 
 @unittest.skipUnless(os.geteuid() == 0, NEEDS_ROOT)

@@ -33,7 +33,7 @@ class _Event(ctypes.Structure):
 class XServer:
     """Xvfb on a display number it picks itself, so parallel tests never collide."""
 
-    def __init__(self, tray=False, size="800x600x24"):
+    def __init__(self, tray=False, wm=False, size="800x600x24"):
         self.procs = []
         read, write = os.pipe()
         xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", size,
@@ -78,6 +78,10 @@ class XServer:
         if not self.dpy:
             self.close()
             raise RuntimeError(f"cannot open display {self.display}")
+        if wm:
+            self.start(["openbox"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            wait_for("the window manager", lambda: "_NET_SUPPORTING_WM_CHECK(WINDOW)" in
+                     self.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"]))
         if tray:
             self.start(["trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
                         "--height", "24", "--SetDockType", "true"])
@@ -150,6 +154,11 @@ class XServer:
         return {"x": int(field("Absolute upper-left X")), "y": int(field("Absolute upper-left Y")),
                 "width": int(field("Width")), "height": int(field("Height")),
                 "state": field("Map State")}
+
+    def frame_extents(self, window):
+        """The (left, right, top, bottom) of the frame a window manager drew round `window`."""
+        out = self.run(["xprop", "-id", str(window), "_NET_FRAME_EXTENTS"])
+        return tuple(int(n) for n in re.findall(r"\d+", out.split("=", 1)[1]))
 
     def parent(self, window):
         out = self.run(["xwininfo", "-children", "-id", str(window)])
