@@ -130,8 +130,7 @@ class XEmbedTray(unittest.TestCase):
         self.assertIn("maximum size: 104 by 89", hints)
 
         server.run(["xdotool", "mousemove", "--window", str(window), "40", "8", "click", "1"])
-        server.run(["xdotool", "key", "ctrl+a", "ctrl+c"])
-        self.assertEqual(wait_for("the address box's text", server.clipboard), "127.0.0.1")
+        self.assertEqual(server.copy("ctrl+a", "ctrl+c"), "127.0.0.1")
 
         icon = docked(server, window)
 
@@ -194,6 +193,40 @@ class WindowManager(unittest.TestCase):
         expected = SETTINGS.replace(b"top=1500", b"top=%d" % top_twips) \
                            .replace(b"left=3000", b"left=%d" % left_twips)
         self.assertEqual(korvi.settings(), expected)
+
+
+@unittest.skipUnless(os.geteuid() == 0, NEEDS_ROOT)
+class ProbeCycle(unittest.TestCase):
+    def test_answered_then_silent_switches_colour_and_writes_one_line_each(self):
+        server = XServer(tray=True)
+        self.addCleanup(server.close)
+        korvi = Korvi(self, server, SETTINGS.replace(b"timer=3600000", b"timer=200"))
+        window = korvi.window()
+        info = server.info(window)
+        # Inside the log box, left of its scroll bar and below the lines it will hold.
+        blank = (info["x"] + 6, info["y"] + 80)
+
+        def log():
+            server.run(["xdotool", "mousemove", "--window", str(window), "20", "40", "click", "1"])
+            return (server.copy("ctrl+a", "ctrl+c") or "").splitlines()
+        wait_for("the answered colour", lambda: server.pixel(*blank) == (144, 238, 144))
+        lines = wait_for("the first log line", log)
+        self.assertEqual(len(lines), 1, lines)
+        self.assertRegex(lines[0], r"^\d\d:\d\d:\d\d :  0$")
+
+        # korvi's own namespace stops answering echo requests.
+        subprocess.run(["nsenter", "-t", str(korvi.proc.pid), "-n", "sysctl", "-qw",
+                        "net.ipv4.icmp_echo_ignore_all=1"], check=True)
+        wait_for("the not-answered colour", lambda: server.pixel(*blank) == (255, 170, 170))
+        time.sleep(1.5)  # a few more silent ticks, which must write nothing
+        lines = log()
+        self.assertEqual(len(lines), 2, lines)
+        self.assertRegex(lines[0], r"^\d\d:\d\d:\d\d :  11010$")
+        self.assertRegex(lines[1], r"^\d\d:\d\d:\d\d :  0$")
+
+        server.close_window(window)
+        status, err = korvi.finish()
+        self.assertEqual(status, 0, err)
 
 
 @unittest.skipUnless(os.geteuid() == 0, NEEDS_ROOT)

@@ -73,6 +73,8 @@ class XServer:
                                            ctypes.c_long, ctypes.c_long, ctypes.c_int,
                                            ctypes.c_ulong] + [ctypes.c_void_p] * 5
         lib.XFree.argtypes = [ctypes.c_void_p]
+        lib.XSetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong,
+                                           ctypes.c_ulong]
         self.x = lib
         self.dpy = lib.XOpenDisplay(self.display.encode())
         if not self.dpy:
@@ -110,10 +112,25 @@ class XServer:
         self.x.XSendEvent(self.dpy, window, 0, 0, ctypes.byref(event))
         self.x.XFlush(self.dpy)
 
-    def clipboard(self, timeout=5.0):
-        """The text that the clipboard's owner hands out, or None when it hands out nothing."""
+    def copy(self, *keys, timeout=10.0):
+        """Presses `keys` (a copy command) and returns the text they put on the clipboard."""
         x, dpy = self.x, self.dpy
         window = x.XCreateSimpleWindow(dpy, x.XDefaultRootWindow(dpy), 0, 0, 1, 1, 0, 0, 0)
+        clipboard = self.atom("CLIPBOARD")
+        # Holding the clipboard first tells a fresh copy from an old one.
+        x.XSetSelectionOwner(dpy, clipboard, window, 0)
+        x.XFlush(dpy)
+        try:
+            self.run(["xdotool", "key", *keys])
+            wait_for("the copy", lambda: x.XGetSelectionOwner(dpy, clipboard) not in (0, window),
+                     timeout)
+            return self._convert(window, timeout)
+        finally:
+            x.XDestroyWindow(dpy, window)
+
+    def _convert(self, window, timeout):
+        """The text that the clipboard's owner hands out, or None when it hands out nothing."""
+        x, dpy = self.x, self.dpy
         target = self.atom("KORVI_TEST_SELECTION")
         x.XConvertSelection(dpy, self.atom("CLIPBOARD"), self.atom("UTF8_STRING"), target,
                             window, 0)
@@ -127,20 +144,17 @@ class XServer:
                 if event[0] & 0xFFFFFFFF == selection_notify:
                     return True
             return False
-        try:
-            wait_for("the clipboard's owner to answer", answered, timeout)
-            kind, fmt = ctypes.c_ulong(), ctypes.c_int()
-            count, left, data = ctypes.c_ulong(), ctypes.c_ulong(), ctypes.c_void_p()
-            x.XGetWindowProperty(dpy, window, target, 0, 1 << 20, 1, 0, ctypes.byref(kind),
-                                 ctypes.byref(fmt), ctypes.byref(count), ctypes.byref(left),
-                                 ctypes.byref(data))
-            if not data.value:
-                return None
-            text = ctypes.string_at(data, count.value).decode()
-            x.XFree(data)
-            return text
-        finally:
-            x.XDestroyWindow(dpy, window)
+        wait_for("the clipboard's owner to answer", answered, timeout)
+        kind, fmt = ctypes.c_ulong(), ctypes.c_int()
+        count, left, data = ctypes.c_ulong(), ctypes.c_ulong(), ctypes.c_void_p()
+        x.XGetWindowProperty(dpy, window, target, 0, 1 << 20, 1, 0, ctypes.byref(kind),
+                             ctypes.byref(fmt), ctypes.byref(count), ctypes.byref(left),
+                             ctypes.byref(data))
+        if not data.value:
+            return None
+        text = ctypes.string_at(data, count.value).decode()
+        x.XFree(data)
+        return text
 
     def find(self, *args):
         out = subprocess.run(["xdotool", "search", *args], env=self.env, capture_output=True,
@@ -159,6 +173,13 @@ class XServer:
         """The (left, right, top, bottom) of the frame a window manager drew round `window`."""
         out = self.run(["xprop", "-id", str(window), "_NET_FRAME_EXTENTS"])
         return tuple(int(n) for n in re.findall(r"\d+", out.split("=", 1)[1]))
+
+    def pixel(self, x, y):
+        """The (red, green, blue) on screen at x, y."""
+        out = self.run(["import", "-window", "root", "-crop", f"1x1+{x}+{y}", "-depth", "8",
+                        "txt:-"])
+        colour = re.search(r"#([0-9A-Fa-f]{6})", out.splitlines()[-1]).group(1)
+        return tuple(int(colour[i:i + 2], 16) for i in (0, 2, 4))
 
     def parent(self, window):
         out = self.run(["xwininfo", "-children", "-id", str(window)])
