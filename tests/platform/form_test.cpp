@@ -133,25 +133,6 @@ TEST(QtEditBox, KeepsCrLfLineEnds) {
   EXPECT_EQ(form.Text1().Text(), L" 127.0.0.1 ");
 }
 
-TEST(QtEditBox, PaintsTheBackColour) {
-  struct Row {
-    std::uint32_t color;
-    QColor seen;
-  };
-  const Row rows[] = {
-      {144 + 256 * 238 + 65536 * 144, QColor(144, 238, 144)},
-      {255 + 256 * 170 + 65536 * 170, QColor(255, 170, 170)},
-      {0xFF0000, QColor(0, 0, 255)},
-  };
-  QtForm form(Design());
-  auto* log = form.Window().findChild<QPlainTextEdit*>("Text2");
-  for (const Row& row : rows) {
-    form.Text2().SetBackColor(row.color);
-    const QImage image = log->viewport()->grab().toImage();
-    EXPECT_EQ(image.pixelColor(image.width() / 2, image.height() / 2), row.seen) << row.color;
-  }
-}
-
 TEST(QtTimer, TicksOnlyWhileRunningWithAPositiveInterval) {
   QtTimer timer(10000, true);
   EXPECT_FALSE(timer.Ticker().isActive()) << "no tick before the window runs";
@@ -239,19 +220,6 @@ TEST(QtForm, LoadsIconsAndFreesUnusedHandles) {
   ASSERT_TRUE(Shell_NotifyIconA(kNimDelete, &data));
   form.SetIconFromFile(Asset("korvi-up.ico"));
   EXPECT_EQ(Icons().Size(), table) << "the entry's icon goes with the entry";
-}
-
-TEST(QtForm, ShowBringsBackAHiddenOrMinimisedWindow) {
-  QtForm form(Design());
-  form.Show();
-  EXPECT_TRUE(form.Window().isVisible());
-  form.Window().hide();
-  form.Show();
-  EXPECT_TRUE(form.Window().isVisible());
-  form.Window().showMinimized();
-  form.Show();
-  EXPECT_FALSE(form.Window().windowState() & Qt::WindowMinimized);
-  EXPECT_TRUE(form.Window().isVisible());
 }
 
 }  // namespace

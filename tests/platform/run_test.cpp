@@ -46,16 +46,12 @@ struct Recorder : FormEvents {
   std::vector<std::string> calls;
   std::vector<float> xs;
   std::function<void()> on_load = [] {};
-  std::function<void(std::int16_t&)> on_unload = [](std::int16_t&) {};
   std::function<void()> on_tick = [] {};
   void Form_Load() override {
     calls.push_back("load");
     on_load();
   }
-  void Form_Unload(std::int16_t& cancel) override {
-    calls.push_back("unload");
-    on_unload(cancel);
-  }
+  void Form_Unload(std::int16_t&) override { calls.push_back("unload"); }
   void Timer1_Timer() override {
     calls.push_back("tick");
     on_tick();
@@ -167,34 +163,6 @@ Outcome RunAnswering(QtForm& form, Recorder& events) {
   outcome.stderr_text = text.str();
   unlink(path);
   return outcome;
-}
-
-TEST(RunForm, TicksAfterLoadAndEndsWhenTheWindowCloses) {
-  QtForm form(SmallDesign());
-  Recorder events;
-  int ticks = 0;
-  int refusals = 0;
-  events.on_load = [&] {
-    NotifyIconData data = Record(form.Hwnd(), 100);
-    Shell_NotifyIconA(kNimAdd, &data);
-  };
-  events.on_tick = [&] {
-    if (++ticks == 3) QTimer::singleShot(0, [&] { form.Window().close(); });
-  };
-  // The first close is refused by the handler; the second goes through.
-  events.on_unload = [&](std::int16_t& cancel) {
-    if (refusals++ == 0) {
-      cancel = 1;
-      QTimer::singleShot(0, [&] { form.Window().close(); });
-    }
-  };
-  const Outcome outcome = RunAnswering(form, events);
-  EXPECT_EQ(outcome.status, 0);
-  EXPECT_TRUE(outcome.box.isEmpty());
-  const std::vector<std::string> expected = {"load", "tick", "tick", "tick", "unload", "unload"};
-  EXPECT_EQ(events.calls, expected);
-  EXPECT_FALSE(form.Ticks().Ticker().isActive());
-  RemoveTrayEntries(0);
 }
 
 TEST(RunForm, AFailedTickStopsTheTicksAndRemovesTheTrayEntry) {
