@@ -1,14 +1,19 @@
 #include "platform/qt/form.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTextDocument>
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
+
+#include <xcb/xcb.h>
 
 #include "platform/qt/backend.h"
 
@@ -58,6 +63,29 @@ class FormWindow final : public QWidget {
  private:
   QtForm& owner_;
 };
+
+// A tool window stays out of the task bar and the pager. Window managers mostly skip utility
+// windows anyway; the explicit states make it so for every task bar. Qt keeps states it does
+// not manage itself when it maps the window.
+void SkipTaskBar(WId window) {
+  const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (x11 == nullptr) return;
+  xcb_connection_t* connection = x11->connection();
+  const auto atom = [connection](const char* name) {
+    const auto cookie =
+        xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(strlen(name)), name);
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
+    const xcb_atom_t found = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    free(reply);
+    return found;
+  };
+  const xcb_atom_t state = atom("_NET_WM_STATE");
+  const xcb_atom_t skip[] = {atom("_NET_WM_STATE_SKIP_TASKBAR"), atom("_NET_WM_STATE_SKIP_PAGER")};
+  if (state == XCB_ATOM_NONE || skip[0] == XCB_ATOM_NONE || skip[1] == XCB_ATOM_NONE) return;
+  xcb_change_property(connection, XCB_PROP_MODE_APPEND, static_cast<xcb_window_t>(window), state,
+                      XCB_ATOM_ATOM, 32, 2, skip);
+  xcb_flush(connection);
+}
 
 }  // namespace
 
@@ -155,6 +183,7 @@ QtForm::QtForm(const FormDesign& design) : window_(std::make_unique<FormWindow>(
   SetIcon(LoadIconFile(QStringLiteral(":/korvi/korvi-neutral.ico")));
   // X window ids fit in 29 bits.
   hwnd_ = static_cast<std::uint32_t>(window_->winId());
+  SkipTaskBar(window_->winId());
   Forms()[hwnd_] = this;
 }
 

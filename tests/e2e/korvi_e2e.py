@@ -174,6 +174,8 @@ class WindowManager(unittest.TestCase):
         self.assertGreater(top, 0, "openbox draws a title bar")
         info = server.info(window)
         self.assertEqual((info["x"] - left, info["y"] - top), (200, 100))
+        state = server.run(["xprop", "-id", str(window), "_NET_WM_STATE"])
+        self.assertIn("_NET_WM_STATE_SKIP_TASKBAR", state, "a tool window stays out of the task bar")
 
         server.run(["xdotool", "windowminimize", "--sync", str(window)])
         icon = docked(server, window)
