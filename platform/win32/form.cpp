@@ -1,0 +1,181 @@
+#include "platform/win32/form.h"
+
+#include <cmath>
+#include <string>
+#include <utility>
+
+#include "platform/ansi.h"
+#include "platform/win32/last_error.h"
+#include "platform/win32/tray_entries.h"
+
+namespace platform {
+namespace {
+
+constexpr UINT_PTR kTimerId = 1;
+// Window coordinates beyond this are not kept by the window manager.
+constexpr long kMaxPixel = 32767;
+
+int ToPixels(const char* edge, float twips) {
+  const double pixels = std::nearbyint(static_cast<double>(twips) / kTwipsPerPixel);
+  if (!(std::fabs(pixels) <= kMaxPixel)) {
+    throw RuntimeError(std::string("the window cannot be placed at ") + edge + " = " +
+                       std::to_string(twips) + " twips (beyond " + std::to_string(kMaxPixel) +
+                       " pixels)");
+  }
+  return static_cast<int>(pixels);
+}
+
+HICON LoadIconFile(const std::wstring& path, int size) {
+  const std::string bytes = ToAnsi(path);
+  const auto icon = static_cast<HICON>(
+      LoadImageA(nullptr, bytes.c_str(), IMAGE_ICON, size, size, LR_LOADFROMFILE));
+  if (icon == nullptr) {
+    throw RuntimeError("cannot load the icon file \"" + bytes +
+                       "\": " + LastErrorText(GetLastError()));
+  }
+  return icon;
+}
+
+}  // namespace
+
+EditControl::~EditControl() {
+  if (brush_) DeleteObject(brush_);
+}
+
+std::wstring EditControl::Text() const {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(edit_)) + 1, L'\0');
+  text.resize(
+      static_cast<std::size_t>(GetWindowTextW(edit_, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+void EditControl::SetText(const std::wstring& text) {
+  SetWindowTextW(edit_, text.c_str());
+}
+
+void EditControl::SetBackColor(std::uint32_t color) {
+  // The platform colour and COLORREF share their layout: red in the low byte.
+  color_ = static_cast<COLORREF>(color & 0xFFFFFFu);
+  if (brush_) DeleteObject(brush_);
+  brush_ = CreateSolidBrush(color_);
+  InvalidateRect(edit_, nullptr, TRUE);
+}
+
+HBRUSH EditControl::Paint(HDC dc) const {
+  if (brush_ == nullptr) return nullptr;
+  SetBkColor(dc, color_);
+  return brush_;
+}
+
+void WindowTimer::SetInterval(std::int32_t milliseconds) {
+  if (milliseconds < 0) {
+    throw RuntimeError("the timer cannot tick every " + std::to_string(milliseconds) + " ms");
+  }
+  interval_ = milliseconds;
+  if (running_) Start();
+}
+
+void WindowTimer::SetEnabled(bool enabled) {
+  enabled_ = enabled;
+}
+
+void WindowTimer::Start() {
+  running_ = true;
+  if (enabled_ && interval_ > 0) {
+    SetTimer(window_, kTimerId, static_cast<UINT>(interval_), nullptr);
+  } else {
+    KillTimer(window_, kTimerId);
+  }
+}
+
+void WindowTimer::Stop() {
+  running_ = false;
+  KillTimer(window_, kTimerId);
+}
+
+Win32Form::Win32Form(HWND window, HWND text1, HWND text2, HICON small_icon, HICON big_icon)
+    : window_(window),
+      text1_(text1),
+      text2_(text2),
+      timer_(window),
+      small_icon_(small_icon),
+      big_icon_(big_icon) {
+  SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_));
+  SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big_icon_));
+}
+
+Win32Form::~Win32Form() {
+  if (IsWindow(window_)) {
+    SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    DestroyWindow(window_);
+  }
+  DestroyIcon(small_icon_);
+  DestroyIcon(big_icon_);
+}
+
+float Win32Form::Top() const {
+  RECT frame;
+  GetWindowRect(window_, &frame);
+  return static_cast<float>(frame.top * kTwipsPerPixel);
+}
+
+float Win32Form::Left() const {
+  RECT frame;
+  GetWindowRect(window_, &frame);
+  return static_cast<float>(frame.left * kTwipsPerPixel);
+}
+
+void Win32Form::SetTop(float twips) {
+  RECT frame;
+  GetWindowRect(window_, &frame);
+  Place(frame.left, ToPixels("top", twips));
+}
+
+void Win32Form::SetLeft(float twips) {
+  RECT frame;
+  GetWindowRect(window_, &frame);
+  Place(ToPixels("left", twips), frame.top);
+}
+
+void Win32Form::Place(int left, int top) {
+  SetWindowPos(window_, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+std::wstring Win32Form::Caption() const {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window_)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(
+      GetWindowTextW(window_, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+// Handles are 32-bit values on 64-bit Windows too; the shell takes them back sign-extended.
+std::uint32_t Win32Form::Hwnd() const {
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(window_));
+}
+
+std::uint32_t Win32Form::Icon() const {
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(small_icon_));
+}
+
+void Win32Form::SetIconFromFile(const std::wstring& path) {
+  const HICON small_icon = LoadIconFile(path, GetSystemMetrics(SM_CXSMICON));
+  HICON big_icon;
+  try {
+    big_icon = LoadIconFile(path, GetSystemMetrics(SM_CXICON));
+  } catch (...) {
+    DestroyIcon(small_icon);
+    throw;
+  }
+  SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon));
+  SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big_icon));
+  DestroyIcon(std::exchange(small_icon_, small_icon));
+  DestroyIcon(std::exchange(big_icon_, big_icon));
+}
+
+void Win32Form::Show() {
+  ShowWindow(window_, IsIconic(window_) ? SW_RESTORE : SW_SHOW);
+  SetForegroundWindow(window_);
+}
+
+}  // namespace platform

@@ -1,0 +1,96 @@
+#pragma once
+// The Win32 window behind platform::Form: a top-level tool window with two EDIT controls and
+// a timer, whose window procedure turns messages into the program's handler calls.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/window.h"
+
+namespace platform {
+
+inline constexpr wchar_t kFormClass[] = L"korvi.Form1";
+
+class EditControl final : public EditBox {
+ public:
+  explicit EditControl(HWND edit) : edit_(edit) {}
+  ~EditControl() override;
+  std::wstring Text() const override;
+  void SetText(const std::wstring& text) override;
+  void SetBackColor(std::uint32_t color) override;
+
+  HWND handle() const { return edit_; }
+  // The brush that WM_CTLCOLOREDIT answers with, null until a colour was set.
+  HBRUSH Paint(HDC dc) const;
+
+ private:
+  HWND edit_;
+  COLORREF color_ = 0;
+  HBRUSH brush_ = nullptr;
+};
+
+class WindowTimer final : public Timer {
+ public:
+  explicit WindowTimer(HWND window) : window_(window) {}
+  std::int32_t Interval() const override { return interval_; }
+  void SetInterval(std::int32_t milliseconds) override;
+
+  void SetEnabled(bool enabled);
+  void Start();
+  void Stop();
+
+ private:
+  HWND window_;
+  std::int32_t interval_ = 0;
+  bool enabled_ = false;
+  bool running_ = false;
+};
+
+class Win32Form final : public Form {
+ public:
+  Win32Form(HWND window, HWND text1, HWND text2, HICON small_icon, HICON big_icon);
+  ~Win32Form() override;
+
+  float Top() const override;
+  void SetTop(float twips) override;
+  float Left() const override;
+  void SetLeft(float twips) override;
+  std::wstring Caption() const override;
+  std::uint32_t Hwnd() const override;
+  std::uint32_t Icon() const override;
+  void SetIconFromFile(const std::wstring& path) override;
+  void Show() override;
+  EditBox& Text1() override { return text1_; }
+  EditBox& Text2() override { return text2_; }
+  Timer& Timer1() override { return timer_; }
+
+  // Runs the window to its end; see platform::RunForm.
+  int Run(FormEvents& events);
+
+  LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
+
+ private:
+  template <typename Handler>
+  void Call(Handler handler);
+  void Fail(std::string message);
+  void Close();
+  void Place(int left, int top);
+
+  HWND window_;
+  EditControl text1_;
+  EditControl text2_;
+  WindowTimer timer_;
+  HICON small_icon_;
+  HICON big_icon_;
+  FormEvents* events_ = nullptr;
+  bool looping_ = false;
+  std::optional<std::string> failure_;
+};
+
+// Shows a run-time error to the user: on standard error and in a message box.
+void ReportRuntimeError(const std::string& message);
+
+}  // namespace platform
