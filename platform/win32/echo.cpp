@@ -1,10 +1,13 @@
 #include "platform/echo.h"
 
-// winsock2.h must come before windows.h, and icmpapi.h needs both.
-#include <icmpapi.h>
-#include <iphlpapi.h>
-#include <windows.h>
+// Order matters: winsock2.h before windows.h, and icmpapi.h after everything it builds on.
 #include <winsock2.h>
+
+#include <windows.h>
+
+#include <iphlpapi.h>
+
+#include <icmpapi.h>
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,8 @@
 #include "platform/notify.h"
 
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <algorithm>
 #include <cstdint>
