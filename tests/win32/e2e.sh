@@ -1,0 +1,141 @@
+#!/usr/bin/env bash
+# korvi.exe from its installed portable folder under Wine, on the X server with the tray host
+# that scripts/windows-test.sh provides (DISPLAY, WINEPREFIX and friends come from there).
+# Usage: e2e.sh BUILD_DIR WINCTL_EXE
+set -euo pipefail
+build=$1
+winctl=$2
+
+work=$(mktemp -d /tmp/korvi-e2e.XXXXXX)
+drive=""
+korvi_pid=""
+cleanup() {
+  [ -n "$korvi_pid" ] && kill "$korvi_pid" 2>/dev/null || true
+  [ -n "$drive" ] && rm -f "$drive"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+# Polls a command for up to 10 s.
+eventually() {
+  for _ in $(seq 50); do
+    if "$@" >/dev/null 2>&1; then return 0; fi
+    sleep 0.2
+  done
+  return 1
+}
+ctl() { wine "$winctl" "$@" | tr -d '\r'; }
+state_of() { ctl state | sed -n "s/^$1=//p"; }
+# The X windows that Wine's shell has docked into trayer: one per tray entry.
+docked_icons() {
+  local panel
+  panel=$(xdotool search --classname '^panel$' | head -n 1)
+  xwininfo -tree -id "$panel" | awk '/"explorer.exe"/ {print $1}'
+}
+docked_count() { docked_icons | grep -c . || true; }
+pixel() { import -window root -crop "1x1+$1+$2" -depth 8 txt:- | grep -o '#[0-9A-F]\{6\}'; }
+settings_value() { tr -d '\r' <"$1" | sed -n "s/^$2=//p"; }
+
+cmake --install "$build" --prefix "$work/korvi" >/dev/null
+for f in korvi.exe korvi.ini korvi-up.ico korvi-down.ico korvi-neutral.ico; do
+  [ -f "$work/korvi/$f" ] || fail "the portable folder lacks $f"
+done
+
+# --- A run with a crafted korvi.ini: placed, docked, shown by a tray click, probing,
+# --- and the position written back at close.
+cat >"$work/korvi/korvi.ini" <<'INI'
+[main]
+top=1800
+left=2250
+icon1=korvi-up.ico
+r1=10
+g1=200
+b1=30
+icon2=korvi-down.ico
+r2=200
+g2=20
+b2=20
+[setting]
+timer=200
+ipaddress=127.0.0.1
+INI
+icons_before=$(docked_count)
+wine "$work/korvi/korvi.exe" >"$work/stdout" 2>"$work/stderr" &
+korvi_pid=$!
+eventually ctl state || fail "no korvi window"
+
+[ "$(state_of caption)" = B ] || fail "caption $(state_of caption)"
+[ "$(state_of toolwindow),$(state_of sizable),$(state_of minmax),$(state_of closebox)" = 1,0,0,1 ] ||
+  fail "not a fixed tool window with a close button: $(ctl state)"
+# 2250 and 1800 twips are 150 and 120 pixels.
+frame=$(state_of frame)
+[ "${frame%,*,*}" = 150,120 ] || fail "window at $frame, not at 150,120"
+IFS=, read -r cl ct cr cb <<<"$(state_of client)"
+[ $((cr - cl))x$((cb - ct)) = 104x89 ] || fail "client area $((cr - cl))x$((cb - ct))"
+[ "$(state_of text1)" = 127.0.0.1 ] || fail "address box holds '$(state_of text1)'"
+eventually test "$(docked_count)" -gt "$icons_before" || fail "no tray entry docked in trayer"
+
+# Every 200 ms a probe; the first answer writes one line and the answered colour.
+one_answered_line() { [[ "$(state_of text2)" =~ ^[0-9]{2}:[0-9]{2}:[0-9]{2}\ :\ \ 0\\r\\n$ ]]; }
+eventually one_answered_line || fail "log box holds '$(state_of text2)', not one answered line"
+IFS=, read -r l2 t2 r2 b2 <<<"$(state_of text2_rect)"
+# Low in the log box, left of its scroll bar, below any text.
+x=$((l2 + 8))
+y=$((b2 - 6))
+eventually test "$(pixel $x $y)" = "#0AC81E" || fail "log box colour $(pixel $x $y) at $x,$y"
+sleep 1
+[ "$(state_of text2 | grep -o '\\r\\n' | wc -l)" -eq 1 ] || fail "unchanged answers wrote lines"
+
+# Hidden, then shown again by a click on the tray entry.
+ctl hide
+[ "$(state_of visible)" = 0 ] || fail "window not hidden"
+icon=$(docked_icons | tail -n 1)
+xdotool mousemove --window "$icon" 8 8 click 1
+eventually test "$(state_of visible)" = 1 || fail "a click on the tray entry did not show the window"
+
+# The shell loses its entries and restarts: the entry comes back.
+docked=$(docked_count)
+ctl tray-forget
+eventually test "$(docked_count)" -lt "$docked" || fail "the tray entry did not go"
+ctl taskbar-created
+eventually test "$(docked_count)" -eq "$docked" || fail "the tray entry was not added again"
+
+# Moved, then closed with the close button: the new place is written back.
+ctl move 300 200
+ctl close
+status=0
+wait "$korvi_pid" || status=$?
+korvi_pid=""
+[ "$status" -eq 0 ] || fail "korvi ended with status $status: $(cat "$work/stderr")"
+[ "$(settings_value "$work/korvi/korvi.ini" top)" = 3000 ] || fail "top not written back"
+[ "$(settings_value "$work/korvi/korvi.ini" left)" = 4500 ] || fail "left not written back"
+[ "$(settings_value "$work/korvi/korvi.ini" ipaddress)" = 127.0.0.1 ] || fail "settings lost"
+eventually test "$(docked_count)" -eq "$icons_before" || fail "the tray entry stayed after close"
+
+# --- Started from a drive root without a usable top: the error names K:\korvi.ini, shows
+# --- in a message box and on standard error, and nothing is shown or docked.
+printf '[main]\r\nleft=0\r\n' >"$work/korvi/korvi.ini"
+drive="$WINEPREFIX/dosdevices/k:"
+ln -sfn "$work/korvi" "$drive"
+wine 'K:\korvi.exe' >"$work/stdout" 2>"$work/stderr" &
+korvi_pid=$!
+box=""
+for _ in $(seq 50); do
+  box=$(ctl dialog 2>/dev/null) && break
+  sleep 0.2
+done
+[ -n "$box" ] || fail "no error box"
+status=0
+wait "$korvi_pid" || status=$?
+korvi_pid=""
+expected='K:\korvi.ini, [main] top = "" is not a number'
+grep -qxF "text=$expected" <<<"$box" || fail "error box: $box"
+grep -qx "visible=0" <<<"$box" || fail "the window was shown despite the error"
+grep -qF "$expected" "$work/stderr" || fail "standard error: $(cat "$work/stderr")"
+[ "$status" -eq 1 ] || fail "korvi ended with status $status after a bad setting"
+[ "$(docked_count)" -eq "$icons_before" ] || fail "a tray entry was added despite the error"
+echo "e2e passed"
