@@ -14,6 +14,9 @@ constexpr int kText1Id = 1;
 constexpr int kText2Id = 2;
 // The program's own icon in its resources, shown until the first probe result.
 constexpr int kNeutralIconId = 1;
+// IDC_ARROW and IDI_APPLICATION, in the wide form that the W calls take.
+const auto kArrowCursor = MAKEINTRESOURCEW(32512);
+const auto kApplicationIcon = MAKEINTRESOURCEW(32512);
 
 int Pixels(int twips) {
   return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
@@ -46,7 +49,7 @@ HICON NeutralIcon(int metric) {
   const int size = GetSystemMetrics(metric);
   auto icon = static_cast<HICON>(LoadImageW(
       GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kNeutralIconId), IMAGE_ICON, size, size, 0));
-  return icon ? icon : CopyIcon(LoadIconW(nullptr, MAKEINTRESOURCEW(32512)));
+  return icon ? icon : CopyIcon(LoadIconW(nullptr, kApplicationIcon));
 }
 
 }  // namespace
@@ -60,7 +63,7 @@ Application::Application(int& /*argc*/, char** /*argv*/) : impl_(std::make_uniqu
   form_class.cbSize = sizeof form_class;
   form_class.lpfnWndProc = FormProcedure;
   form_class.hInstance = GetModuleHandleW(nullptr);
-  form_class.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));
+  form_class.hCursor = LoadCursorW(nullptr, kArrowCursor);
   form_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   form_class.lpszClassName = kFormClass;
   impl_->form_class = RegisterClassExW(&form_class);
@@ -85,8 +88,6 @@ std::unique_ptr<Form> CreateForm(const FormDesign& design) {
   if (window == nullptr) {
     throw RuntimeError("cannot create the window: " + LastErrorText(GetLastError()));
   }
-  SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   // Creation order is tab order.
   const bool text1_first = design.text1.tab_index <= design.text2.tab_index;
   HWND text1 = nullptr;
@@ -97,8 +98,8 @@ std::unique_ptr<Form> CreateForm(const FormDesign& design) {
 
   auto form = std::make_unique<Win32Form>(window, text1, text2, NeutralIcon(SM_CXSMICON),
                                           NeutralIcon(SM_CXICON));
-  form->Timer1().SetInterval(design.timer_interval);
-  static_cast<WindowTimer&>(form->Timer1()).SetEnabled(design.timer_enabled);
+  form->timer().SetInterval(design.timer_interval);
+  form->timer().SetEnabled(design.timer_enabled);
   return form;
 }
 

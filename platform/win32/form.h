@@ -66,6 +66,7 @@ class Win32Form final : public Form {
   EditBox& Text1() override { return text1_; }
   EditBox& Text2() override { return text2_; }
   Timer& Timer1() override { return timer_; }
+  WindowTimer& timer() { return timer_; }
 
   // Runs the window to its end; see platform::RunForm.
   int Run(FormEvents& events);
