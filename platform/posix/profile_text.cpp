@@ -64,8 +64,12 @@ Parsed Parse(std::string_view text, const Line& line) {
   if (content.front() == '[') {
     std::size_t close = content.rfind(']');
     if (close != std::string_view::npos && close > 0) {
+      // "[ main ]" names the section "main", as the system's reader has it.
+      std::string_view name = content.substr(1, close - 1);
+      while (!name.empty() && IsBlank(name.front())) name.remove_prefix(1);
+      while (!name.empty() && IsBlank(name.back())) name.remove_suffix(1);
       parsed.kind = Kind::kSection;
-      parsed.name = content.substr(1, close - 1);
+      parsed.name = name;
     }
     return parsed;
   }
@@ -167,7 +171,10 @@ std::string ApplyWrite(std::string_view text, std::string_view section, std::str
   if (found_section) {
     out.append(text.substr(0, anchor.next));
     if (anchor.next == anchor.end) out.append(eol);
-    out.append(entry).append(eol);
+    // A lone CR in front of a line that starts with LF would join the two into one CR LF and
+    // swallow that empty line.
+    const bool joins = eol == "\r" && anchor.next < text.size() && text[anchor.next] == '\n';
+    out.append(entry).append(joins ? "\r\n" : eol);
     out.append(text.substr(anchor.next));
     return out;
   }

@@ -39,6 +39,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         ReadCase{"CaseIgnored", "[MaIn]\nTOP=1\n", "1"},
         ReadCase{"BlanksAndTabsTrimmed", "  [main]  \n \t top \t=\t 4 2 \t\n", "4 2"},
+        ReadCase{"BlanksInsideBrackets", "[ main\t]\ntop=1\n", "1"},
         ReadCase{"AfterFirstEquals", "[main]\ntop=a=b\n", "a=b"},
         ReadCase{"DoubleQuotesRemoved", "[main]\ntop=\" x \"\n", " x "},
         ReadCase{"SingleQuotesRemoved", "[main]\ntop='x'\n", "x"},
@@ -98,6 +99,8 @@ INSTANTIATE_TEST_SUITE_P(
         // New lines take the first line ending; every other line keeps its own.
         WriteCase{"MixedLineEndings", "; c\r\n[main]\na=1\r\n\r\n[x]\ry=2\n", "main",
                   "; c\r\n[main]\na=1\r\ntop=5\r\n\r\n[x]\ry=2\n"},
+        // The first ending is a lone CR, but CR then the empty line's LF would merge into one.
+        WriteCase{"CrBeforeEmptyLfLine", "[main]\ra=1\n\nb", "main", "[main]\ra=1\ntop=5\r\n\nb"},
         WriteCase{"NewSection", "[main]\r\na=1", "setting",
                   "[main]\r\na=1\r\n[setting]\r\ntop=5\r\n"},
         WriteCase{"NewFile", std::nullopt, "main", "[main]\ntop=5\n"},
