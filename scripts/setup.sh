@@ -17,7 +17,9 @@ case "${1:-}" in
   korvi) targets=(--target korvi) ;;
 esac
 
-mapfile -t wanted < <(grep -v '^#' scripts/packages.txt | grep .)
+lists=(scripts/packages.txt)
+[[ ${#targets[@]} -eq 0 ]] && lists+=(scripts/packages-test.txt)
+mapfile -t wanted < <(cat "${lists[@]}" | grep -v '^#' | grep .)
 missing=()
 for package in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up everything and runs every test.
-#   scripts/test.sh             the Linux suite in build/
-#   scripts/test.sh --sanitize  the same suite under ASan and UBSan in build-asan/
+#   scripts/test.sh             the Linux suite in build/, then the Windows build under Wine
+#   scripts/test.sh --sanitize  the Linux suite under ASan and UBSan in build-asan/
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh "$@"
@@ -11,3 +11,6 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 600
+if [[ "${1:-}" != "--sanitize" ]]; then
+  scripts/windows-test.sh
+fi

@@ -53,6 +53,12 @@ Line LineAt(std::string_view text, std::size_t pos) {
   return line;
 }
 
+std::string_view TrimBlanks(std::string_view name) {
+  while (!name.empty() && IsBlank(name.front())) name.remove_prefix(1);
+  while (!name.empty() && IsBlank(name.back())) name.remove_suffix(1);
+  return name;
+}
+
 Parsed Parse(std::string_view text, const Line& line) {
   std::size_t b = line.begin;
   std::size_t e = line.end;
@@ -65,11 +71,8 @@ Parsed Parse(std::string_view text, const Line& line) {
     std::size_t close = content.rfind(']');
     if (close != std::string_view::npos && close > 0) {
       // "[ main ]" names the section "main", as the system's reader has it.
-      std::string_view name = content.substr(1, close - 1);
-      while (!name.empty() && IsBlank(name.front())) name.remove_prefix(1);
-      while (!name.empty() && IsBlank(name.back())) name.remove_suffix(1);
       parsed.kind = Kind::kSection;
-      parsed.name = name;
+      parsed.name = TrimBlanks(content.substr(1, close - 1));
     }
     return parsed;
   }
@@ -98,6 +101,9 @@ std::string_view EolOf(std::string_view text, std::string_view fallback) {
 
 std::optional<std::string_view> FindValue(std::string_view text, std::string_view section,
                                           std::string_view key) {
+  // Names in the file are read without the blanks around them; so are the names asked for.
+  section = TrimBlanks(section);
+  key = TrimBlanks(key);
   bool in_section = false;
   for (std::size_t pos = ContentStart(text); pos < text.size();) {
     Line line = LineAt(text, pos);
