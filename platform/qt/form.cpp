@@ -129,7 +129,10 @@ void QtEditBox::SetText(const std::wstring& text) {
 }
 
 void QtEditBox::SetBackColor(std::uint32_t color) {
-  QWidget* widget = Widget();
+  // A log box paints its background through its viewport. Recolouring only that keeps the
+  // scroll bar's palette, and with it the style's cached scroll-bar pictures: recolouring the
+  // whole box would add new ones at every change, for weeks.
+  QWidget* widget = log_ ? log_->viewport() : Widget();
   QPalette palette = widget->palette();
   palette.setColor(QPalette::Base, QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF));
   widget->setPalette(palette);

@@ -1,7 +1,9 @@
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPixmap>
+#include <map>
 
 #include "platform/qt/backend.h"
 #include "platform/window.h"
@@ -37,7 +39,39 @@ QIcon IconTable::Find(std::uint32_t handle) const {
   return it == entries_.end() ? QIcon() : it->second.icon;
 }
 
+namespace {
+
+QIcon ReadIconFile(const QString& path);
+
+// The same file gives the same icon object for as long as the file stays as it was: Qt keys
+// its cached renderings of an icon by the object, so a fresh object at every change of
+// appearance would add renderings for as long as korvi runs.
+struct Loaded {
+  QDateTime modified;
+  qint64 size = 0;
+  QIcon icon;
+};
+
+}  // namespace
+
 QIcon LoadIconFile(const QString& path) {
+  static std::map<QString, Loaded> loaded;
+  const QFileInfo info(path);
+  if (const auto it = loaded.find(path); it != loaded.end() && info.isFile() &&
+                                         it->second.modified == info.lastModified() &&
+                                         it->second.size == info.size()) {
+    return it->second.icon;
+  }
+  QIcon icon = ReadIconFile(path);
+  // Only a few files are ever named; a stray path each time must not grow the map.
+  if (loaded.size() >= 8) loaded.clear();
+  loaded[path] = {info.lastModified(), info.size(), icon};
+  return icon;
+}
+
+namespace {
+
+QIcon ReadIconFile(const QString& path) {
   auto failure = [&path](const QString& why) {
     return RuntimeError("the icon file \"" + path.toStdString() +
                         "\" cannot be loaded: " + why.toStdString());
@@ -59,5 +93,7 @@ QIcon LoadIconFile(const QString& path) {
   if (icon.isNull()) throw failure("it is not an icon (.ico) file");
   return icon;
 }
+
+}  // namespace
 
 }  // namespace platform::qt
