@@ -10,6 +10,7 @@
 #include <fstream>
 #include <limits>
 
+#include "monitor/form1.h"
 #include "platform/notify.h"
 #include "platform/qt/backend.h"
 #include "platform/qt/form.h"
@@ -17,22 +18,9 @@
 namespace platform::qt {
 namespace {
 
+// The window as korvi designs it.
 FormDesign Design() {
-  FormDesign design;
-  design.caption = L"B";
-  design.client_width = 1560;
-  design.client_height = 1335;
-  design.text1 = {.left = 0, .top = 0, .width = 1575, .height = 270, .tab_index = 0};
-  design.text2 = {.left = 0,
-                  .top = 240,
-                  .width = 1575,
-                  .height = 1095,
-                  .tab_index = 1,
-                  .multi_line = true,
-                  .vertical_scroll_bar = true};
-  design.timer_interval = 10000;
-  design.timer_enabled = true;
-  return design;
+  return Form1::Design();
 }
 
 std::wstring Asset(const char* name) {
