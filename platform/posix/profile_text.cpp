@@ -145,6 +145,8 @@ std::string RefusalReason(std::string_view section, std::string_view key, std::s
 
 std::string ApplyWrite(std::string_view text, std::string_view section, std::string_view key,
                        std::string_view value, std::string_view default_eol) {
+  // Found by the name the reader would look it up by.
+  section = TrimBlanks(section);
   const std::string_view eol = EolOf(text, default_eol);
   std::string entry = std::string(key) + "=" + std::string(value);
 

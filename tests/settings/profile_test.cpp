@@ -104,6 +104,7 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"NewSection", "[main]\r\na=1", "setting",
                   "[main]\r\na=1\r\n[setting]\r\ntop=5\r\n"},
         WriteCase{"NewFile", std::nullopt, "main", "[main]\ntop=5\n"},
+        WriteCase{"SectionAskedWithBlanks", "[main]\ntop=1\n", " main\t", "[main]\ntop=5\n"},
         WriteCase{"ByteOrderMarkOnly", "\xEF\xBB\xBF", "main", "\xEF\xBB\xBF[main]\ntop=5\n"},
         WriteCase{"FirstDuplicateSection", "[main]\n[main]\ntop=2\n", "main",
                   "[main]\ntop=5\n[main]\ntop=2\n"},
