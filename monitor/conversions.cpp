@@ -55,33 +55,40 @@ std::size_t MatchNumber(std::wstring_view s, std::string& ascii) {
 }
 
 // from_chars rejects a leading "+" and a mantissa such as "5." or ".5" only in some
-// spellings; normalise to what it always takes.
-Converted<double> ParseMatched(const std::string& ascii) {
+// spellings; normalise to what it always takes. A single is read straight from the digits:
+// through a double first, it would be rounded twice and could miss the nearest single.
+template <typename T>
+Converted<T> ParseMatched(const std::string& ascii) {
   std::string text = ascii;
   if (const auto dot = text.find('.'); dot != std::string::npos) {
     if (dot == 0 || text[dot - 1] == '-') text.insert(dot, "0");
   }
-  double value = 0;
+  T value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec == std::errc::result_out_of_range) {
-    // Underflow to zero is harmless; only magnitude beyond double is an overflow.
+    // Underflow to zero is harmless; only magnitude beyond the type is an overflow.
+    double magnitude = 0;
+    const bool known =
+        std::from_chars(text.data(), text.data() + text.size(), magnitude).ec == std::errc();
     const auto e = text.find_first_of("eE");
-    if (e != std::string::npos && text[e + 1] == '-') return {0.0, Failure::kNone};
-    return {0.0, Failure::kOverflow};
+    const bool tiny =
+        known ? std::fabs(magnitude) < 1 : e != std::string::npos && text[e + 1] == '-';
+    return {0, tiny ? Failure::kNone : Failure::kOverflow};
   }
-  if (ec != std::errc() || end != text.data() + text.size()) return {0.0, Failure::kNotANumber};
+  if (ec != std::errc() || end != text.data() + text.size()) return {0, Failure::kNotANumber};
   return {value, Failure::kNone};
 }
 
-Converted<double> StrictDouble(std::wstring_view text) {
+template <typename T>
+Converted<T> StrictNumber(std::wstring_view text) {
   std::size_t begin = 0;
   std::size_t end = text.size();
   while (begin < end && IsBlank(text[begin])) ++begin;
   while (end > begin && IsBlank(text[end - 1])) --end;
   const std::wstring_view core = text.substr(begin, end - begin);
   std::string ascii;
-  if (core.empty() || MatchNumber(core, ascii) != core.size()) return {0.0, Failure::kNotANumber};
-  return ParseMatched(ascii);
+  if (core.empty() || MatchNumber(core, ascii) != core.size()) return {0, Failure::kNotANumber};
+  return ParseMatched<T>(ascii);
 }
 
 // Halves go to the even neighbour: the default rounding mode of nearbyint.
@@ -98,16 +105,11 @@ Converted<T> RoundToWhole(double value) {
 }  // namespace
 
 Converted<float> StrictSingle(std::wstring_view text) {
-  const Converted<double> d = StrictDouble(text);
-  if (!d.ok()) return {0.0f, d.failure};
-  if (std::fabs(d.value) > static_cast<double>(std::numeric_limits<float>::max())) {
-    return {0.0f, Failure::kOverflow};
-  }
-  return {static_cast<float>(d.value), Failure::kNone};
+  return StrictNumber<float>(text);
 }
 
 Converted<std::int32_t> StrictLong(std::wstring_view text) {
-  const Converted<double> d = StrictDouble(text);
+  const Converted<double> d = StrictNumber<double>(text);
   if (!d.ok()) return {0, d.failure};
   return RoundToWhole<std::int32_t>(d.value);
 }
@@ -120,7 +122,7 @@ Converted<std::int16_t> LenientInteger(std::wstring_view text) {
   }
   std::string ascii;
   if (MatchNumber(packed, ascii) == 0) return {0, Failure::kNone};
-  const Converted<double> d = ParseMatched(ascii);
+  const Converted<double> d = ParseMatched<double>(ascii);
   if (!d.ok()) return {0, d.failure};
   return RoundToWhole<std::int16_t>(d.value);
 }

@@ -28,6 +28,9 @@ TEST(StrictSingle, ReadsWholeNumbersOnly) {
       {L"-.25", -0.25f, Failure::kNone},
       {L"1.234568E+07", 12345680.0f, Failure::kNone},
       {L"1e-50", 0.0f, Failure::kNone},  // underflows to zero, not an error
+      // The nearest single; rounding through a double first gives its neighbour.
+      {L"7.038531E-26", 7.038531e-26f, Failure::kNone},
+      {L"0.00000000000000000000000000000000000000000000000001", 0.0f, Failure::kNone},
       {L"", 0.0f, Failure::kNotANumber},
       {L"   ", 0.0f, Failure::kNotANumber},
       {L"abc", 0.0f, Failure::kNotANumber},
