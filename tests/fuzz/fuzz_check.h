@@ -1,0 +1,40 @@
+#pragma once
+// A broken property ends the run the way a crash does, so that libFuzzer keeps the input.
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+namespace fuzz {
+
+inline std::string Escaped(std::string_view bytes) {
+  std::string out = "\"";
+  for (unsigned char c : bytes) {
+    if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
+      out += static_cast<char>(c);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+    }
+  }
+  return out + "\"";
+}
+
+[[noreturn]] inline void Fail(const char* file, int line, const char* what,
+                              const std::string& detail = {}) {
+  std::fprintf(stderr, "%s:%d: property broken: %s%s%s\n", file, line, what,
+               detail.empty() ? "" : "\n  ", detail.c_str());
+  std::abort();
+}
+
+}  // namespace fuzz
+
+#define FUZZ_CHECK(condition) ((condition) ? void() : fuzz::Fail(__FILE__, __LINE__, #condition))
+
+#define FUZZ_CHECK_EQ(actual, expected)                                                        \
+  (((actual) == (expected)) ? void()                                                           \
+                            : fuzz::Fail(__FILE__, __LINE__, #actual " == " #expected,         \
+                                         "actual " + fuzz::Escaped(actual) + "\n  expected " + \
+                                             fuzz::Escaped(expected)))
