@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -148,6 +149,26 @@ void RemoveStaleTemporaries(const std::string& target) {
   closedir(dir);
 }
 
+// The values that one process writes land together: its first write takes the lock of the
+// file's folder, and the process keeps it until it ends, so that another process's writes
+// wait for all of them. korvi writes only as its window closes, right before it ends; two
+// korvis closing at once would otherwise save the top of one and the left of the other. The
+// wait is bounded, so that a writer that never ends delays the others but cannot stop them.
+void HoldFolderLock(const std::string& target) {
+  static std::mutex mutex;
+  static std::set<std::string> held;
+  std::lock_guard lock(mutex);
+  const std::string directory = DirectoryPrefix(target).empty() ? "." : DirectoryPrefix(target);
+  if (!held.insert(directory).second) return;
+  const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  for (int tries = 0; tries < 200 && flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+       ++tries) {
+    usleep(10000);
+  }
+  // The descriptor stays open on purpose: closing it would give the lock up.
+}
+
 void SyncDirectory(const std::string& target) {
   std::string directory = DirectoryPrefix(target);
   FileDescriptor fd(
@@ -262,6 +283,7 @@ bool WritePrivateProfileStringA(const char* section, const char* key, const char
   if (!why.empty()) return Complain(section, key, path, why, true);
 
   const std::string target = ResolveLinks(path);
+  HoldFolderLock(target);
   std::string old;
   ReadResult read = ReadWhole(target, old);
   const bool existed = read.status != ReadStatus::kMissing;
