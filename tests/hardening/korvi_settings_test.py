@@ -60,7 +60,9 @@ def fill(folder):
 # name, set up the folder (before korvi is laid out in it), break writes, repair, why a write fails
 FAULTS = [
     ("full disk",
-     lambda d: mount("-t", "tmpfs", "-o", "size=16m", "tmpfs", d),
+     # Room for korvi and its files, whatever build it is, and then the filler.
+     lambda d: mount("-t", "tmpfs", "-o", f"size={os.path.getsize(ARGS.korvi) + (2 << 20)}",
+                     "tmpfs", d),
      fill,
      lambda d: os.remove(os.path.join(d, "filler")),
      "No space left on device"),

@@ -1,0 +1,36 @@
+// The floor for a Qt tray program: one tool window and one tray icon, and nothing else.
+// korvi's footprint is measured against this, built and run on the same machine. With --boxes,
+// the window also holds the two edit boxes of korvi's design, which tells what of korvi's
+// footprint the boxes themselves cost.
+#include <QApplication>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QSystemTrayIcon>
+#include <QWidget>
+#include <memory>
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QWidget window(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowCloseButtonHint);
+  window.setWindowTitle(QStringLiteral("floor"));
+  window.setFixedSize(104, 89);
+  window.move(200, 100);
+  std::unique_ptr<QLineEdit> text1;
+  std::unique_ptr<QPlainTextEdit> text2;
+  if (app.arguments().contains(QStringLiteral("--boxes"))) {
+    text1 = std::make_unique<QLineEdit>(&window);
+    text1->setGeometry(0, 0, 105, 18);
+    text2 = std::make_unique<QPlainTextEdit>(&window);
+    text2->setGeometry(0, 16, 105, 73);
+    text2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  }
+  QPixmap picture(16, 16);
+  picture.fill(Qt::darkGreen);
+  QSystemTrayIcon tray{QIcon(picture)};
+  tray.setToolTip(QStringLiteral("floor"));
+  tray.show();
+  window.show();
+  return app.exec();
+}

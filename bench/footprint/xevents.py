@@ -1,0 +1,48 @@
+"""Events from an X server's root window, read on a connection of their own, for timing what
+a program does on the screen from outside it."""
+
+import ctypes
+import select
+import time
+
+STRUCTURE_NOTIFY, SUBSTRUCTURE_NOTIFY = 1 << 17, 1 << 19
+CLIENT_MESSAGE, REPARENT_NOTIFY = 33, 21
+
+
+def kind(event):
+    """An event's type: an int in the first long, whose other half is padding."""
+    return event[0] & 0xFFFFFFFF
+
+
+class XEvents:
+    """Events of one kind from the root window, on an X connection of the script's own."""
+
+    def __init__(self, server, mask):
+        x = self.x = server.x
+        x.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
+        x.XConnectionNumber.argtypes = [ctypes.c_void_p]
+        self.dpy = x.XOpenDisplay(server.display.encode())
+        self.root = x.XDefaultRootWindow(self.dpy)
+        x.XSelectInput(self.dpy, self.root, mask)
+        x.XFlush(self.dpy)
+        self.fd = x.XConnectionNumber(self.dpy)
+        self.event = (ctypes.c_long * 24)()
+
+    def next(self, accept, timeout):
+        """The first pending or coming event (as longs) that `accept` takes, or None."""
+        deadline = time.monotonic() + timeout
+        while True:
+            while self.x.XPending(self.dpy):
+                self.x.XNextEvent(self.dpy, self.event)
+                if accept(self.event):
+                    return self.event
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return None
+            select.select([self.fd], [], [], left)
+
+    def drain(self):
+        self.next(lambda e: False, 0)
+
+    def close(self):
+        self.x.XCloseDisplay(self.dpy)
