@@ -36,6 +36,7 @@ export TMPDIR=$scratch/tmp
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
+rm -f "$build"/fuzz-*-crash-* "$build"/fuzz-*-leak-* "$build"/fuzz-*-timeout-* "$build"/fuzz-*-oom-*
 failed=()
 for target in "${targets[@]}"; do
   mkdir "$scratch/$target"
