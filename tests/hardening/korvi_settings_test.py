@@ -97,7 +97,10 @@ class Run:
 @unittest.skipUnless(os.geteuid() == 0, NEEDS_ROOT)
 class FailedSave(unittest.TestCase):
     def test_the_old_file_stays_and_korvi_still_starts(self):
-        private_mounts()
+        try:
+            private_mounts()
+        except (OSError, subprocess.CalledProcessError) as e:
+            self.skipTest(f"this machine gives no mount namespace of our own: {e}")
         server = XServer(tray=True)
         self.addCleanup(server.close)
         for name, prepare, break_writes, repair, reason in FAULTS:
