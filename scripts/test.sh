@@ -10,7 +10,10 @@ build=build
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 600
-if [[ "${1:-}" != "--sanitize" ]]; then
+if [[ "${1:-}" == "--sanitize" ]]; then
+  # The soak's 10,000 ticks measure korvi's own memory; under ASan they would measure ASan.
+  ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 600 -LE soak
+else
+  ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 600
   scripts/windows-test.sh
 fi
