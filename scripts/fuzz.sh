@@ -10,19 +10,7 @@ seconds=${1:-40}
 build=build-fuzz
 targets=(profile_reader profile_writer conversions echo_reply)
 
-missing=()
-for package in clang-14 libclang-rt-14-dev; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-    missing+=("$package")
-done
-if ((${#missing[@]})); then
-  if [[ $(id -u) -ne 0 ]]; then
-    echo "fuzz: these Debian packages are missing; install them as root: ${missing[*]}" >&2
-    exit 1
-  fi
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" \
-    >/dev/null
-fi
+scripts/install-packages.sh scripts/packages-fuzz.txt
 
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKORVI_FUZZ=ON -DKORVI_BUILD_BENCH=OFF >/dev/null

@@ -18,23 +18,8 @@ case "${1:-}" in
 esac
 
 lists=(scripts/packages.txt)
-[[ ${#targets[@]} -eq 0 ]] && lists+=(scripts/packages-test.txt)
-mapfile -t wanted < <(cat "${lists[@]}" | grep -v '^#' | grep .)
-missing=()
-for package in "${wanted[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-    missing+=("$package")
-done
-if ((${#missing[@]})); then
-  if [[ $(id -u) -ne 0 ]]; then
-    echo "setup: these Debian packages are missing; install them as root: ${missing[*]}" >&2
-    exit 1
-  fi
-  echo "setup: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+[[ ${#targets[@]} -eq 0 ]] && lists+=(scripts/packages-test.txt scripts/packages-fuzz.txt)
+scripts/install-packages.sh "${lists[@]}"
 
 cmake -S . -B "$build" -G Ninja "${options[@]}" >/dev/null
 cmake --build "$build" "${targets[@]}"

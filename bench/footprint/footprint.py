@@ -30,7 +30,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "e2e"))
-from xsession import XServer, wait_for  # noqa: E402
+from xsession import XServer, private_bus, wait_for  # noqa: E402
 from xevents import (CLIENT_MESSAGE, REPARENT_NOTIFY, STRUCTURE_NOTIFY,  # noqa: E402
                      SUBSTRUCTURE_NOTIFY, XEvents, kind)
 
@@ -155,18 +155,6 @@ def startup_xembed(runs):
                     found[name].append((time.monotonic() - began) * 1000)
                 time.sleep(0.3)
     return found
-
-
-def private_bus(folder):
-    config = os.path.join(folder, "bus.conf")
-    with open(config, "w") as file:
-        file.write(f"""<busconfig><type>session</type><listen>unix:dir={folder}</listen>
-<auth>EXTERNAL</auth><policy context="default"><allow send_destination="*" eavesdrop="true"/>
-<allow eavesdrop="true"/><allow own="*"/></policy></busconfig>""")
-    daemon = subprocess.Popen(["dbus-daemon", "--nofork", "--print-address=1",
-                               f"--config-file={config}"], stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL, text=True)
-    return daemon, daemon.stdout.readline().strip()
 
 
 def startup_sni(runs):

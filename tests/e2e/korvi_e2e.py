@@ -16,7 +16,7 @@ import tempfile
 import time
 import unittest
 
-from xsession import XServer, wait_for
+from xsession import XServer, private_bus, wait_for
 
 ARGS = None
 ICONS = ("korvi-up.ico", "korvi-down.ico", "korvi-neutral.ico")
@@ -236,17 +236,9 @@ class StatusNotifierTray(unittest.TestCase):
     def private_bus(self):
         folder = tempfile.mkdtemp(prefix="korvi-bus-")
         self.addCleanup(shutil.rmtree, folder)
-        config = os.path.join(folder, "bus.conf")
-        # A socket in the file system: korvi's network namespace cannot reach abstract ones.
-        with open(config, "w") as file:
-            file.write(f"""<busconfig><type>session</type><listen>unix:dir={folder}</listen>
-<auth>EXTERNAL</auth><policy context="default"><allow send_destination="*" eavesdrop="true"/>
-<allow eavesdrop="true"/><allow own="*"/></policy></busconfig>""")
-        daemon = subprocess.Popen(["dbus-daemon", "--nofork", "--print-address=1",
-                                   f"--config-file={config}"], stdout=subprocess.PIPE,
-                                  stderr=subprocess.DEVNULL, text=True)
+        daemon, address = private_bus(folder)
         self.addCleanup(lambda: (daemon.terminate(), daemon.wait(), daemon.stdout.close()))
-        return {"DBUS_SESSION_BUS_ADDRESS": readline(daemon.stdout)}
+        return {"DBUS_SESSION_BUS_ADDRESS": address}
 
     def test_item_registers_with_its_tip_and_activate_shows_the_window(self):
         server = XServer(tray=False)

@@ -12,6 +12,22 @@ import sys
 import time
 
 
+def private_bus(folder):
+    """A private D-Bus session daemon listening in `folder`; returns it and its address.
+
+    The socket lies in the file system: korvi's network namespace cannot reach abstract ones.
+    """
+    config = os.path.join(folder, "bus.conf")
+    with open(config, "w") as file:
+        file.write(f"""<busconfig><type>session</type><listen>unix:dir={folder}</listen>
+<auth>EXTERNAL</auth><policy context="default"><allow send_destination="*" eavesdrop="true"/>
+<allow eavesdrop="true"/><allow own="*"/></policy></busconfig>""")
+    daemon = subprocess.Popen(["dbus-daemon", "--nofork", "--print-address=1",
+                               f"--config-file={config}"], stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, text=True)
+    return daemon, daemon.stdout.readline().strip()
+
+
 def wait_for(what, check, timeout=10.0):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
