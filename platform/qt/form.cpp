@@ -12,6 +12,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <utility>
 
 #include <xcb/xcb.h>
 
@@ -89,12 +90,16 @@ void SkipTaskBar(WId window) {
 
 }  // namespace
 
-QtEditBox::QtEditBox(QWidget* parent, const EditDesign& design, const char* name) {
+QtEditBox::QtEditBox(const EditDesign& design, const char* name, std::function<void()> build)
+    : design_(design), name_(name), build_(std::move(build)) {}
+
+void QtEditBox::Build(QWidget* parent) {
+  if (Widget() != nullptr) return;
   QWidget* widget = nullptr;
-  if (design.multi_line) {
+  if (design_.multi_line) {
     log_ = new QPlainTextEdit(parent);
-    log_->setVerticalScrollBarPolicy(design.vertical_scroll_bar ? Qt::ScrollBarAlwaysOn
-                                                                : Qt::ScrollBarAsNeeded);
+    log_->setVerticalScrollBarPolicy(design_.vertical_scroll_bar ? Qt::ScrollBarAlwaysOn
+                                                                 : Qt::ScrollBarAsNeeded);
     log_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     log_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     log_->setTabChangesFocus(true);
@@ -103,9 +108,11 @@ QtEditBox::QtEditBox(QWidget* parent, const EditDesign& design, const char* name
     line_ = new QLineEdit(parent);
     widget = line_;
   }
-  widget->setObjectName(name);
-  widget->setGeometry(DesignPixels(design.left), DesignPixels(design.top),
-                      DesignPixels(design.width), DesignPixels(design.height));
+  widget->setObjectName(name_);
+  widget->setGeometry(DesignPixels(design_.left), DesignPixels(design_.top),
+                      DesignPixels(design_.width), DesignPixels(design_.height));
+  if (!text_.empty()) SetText(std::exchange(text_, {}));
+  if (color_) Apply(*color_);
 }
 
 QWidget* QtEditBox::Widget() const {
@@ -113,6 +120,8 @@ QWidget* QtEditBox::Widget() const {
 }
 
 std::wstring QtEditBox::Text() const {
+  // What a box reads back is what Qt made of the text (a log box ends lines its own way).
+  if (Widget() == nullptr) build_();
   if (line_) return line_->text().toStdWString();
   QString text = log_->document()->toRawText();
   text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
@@ -123,12 +132,22 @@ void QtEditBox::SetText(const std::wstring& text) {
   // The document takes CR LF as one line end.
   if (line_) {
     line_->setText(QString::fromStdWString(text));
-  } else {
+  } else if (log_) {
     log_->setPlainText(QString::fromStdWString(text));
+  } else {
+    text_ = text;
   }
 }
 
 void QtEditBox::SetBackColor(std::uint32_t color) {
+  if (Widget() == nullptr) {
+    color_ = color;
+  } else {
+    Apply(color);
+  }
+}
+
+void QtEditBox::Apply(std::uint32_t color) {
   // A log box paints its background through its viewport. Recolouring only that keeps the
   // scroll bar's palette, and with it the style's cached scroll-bar pictures: recolouring the
   // whole box would add new ones at every change, for weeks.
@@ -164,19 +183,9 @@ void QtTimer::Apply() {
 QtForm::QtForm(const FormDesign& design) : window_(std::make_unique<FormWindow>(*this)) {
   window_->setWindowTitle(QString::fromStdWString(design.caption));
   window_->setFixedSize(DesignPixels(design.client_width), DesignPixels(design.client_height));
-  // Tab visits the boxes in the order they were made (QWidget::setTabOrder cannot move a
-  // box in front of a scroll area's parts).
-  const bool text1_first = design.text1.tab_index <= design.text2.tab_index;
-  for (int i = 0; i < 2; ++i) {
-    if ((i == 0) == text1_first) {
-      text1_ = std::make_unique<QtEditBox>(window_.get(), design.text1, "Text1");
-    } else {
-      text2_ = std::make_unique<QtEditBox>(window_.get(), design.text2, "Text2");
-    }
-  }
-  // Where the boxes overlap, the log box lies on top.
-  text2_->Widget()->raise();
-  (text1_first ? text1_ : text2_)->Widget()->setFocus();
+  text1_first_ = design.text1.tab_index <= design.text2.tab_index;
+  text1_ = std::make_unique<QtEditBox>(design.text1, "Text1", [this] { BuildBoxes(); });
+  text2_ = std::make_unique<QtEditBox>(design.text2, "Text2", [this] { BuildBoxes(); });
 
   timer_ = std::make_unique<QtTimer>(design.timer_interval, design.timer_enabled);
   QObject::connect(&timer_->Ticker(), &QTimer::timeout, [this] {
@@ -195,6 +204,21 @@ QtForm::~QtForm() {
   RemoveTrayEntries(hwnd_);
   Forms().erase(hwnd_);
   Icons().Release(icon_);
+}
+
+void QtForm::BuildBoxes() {
+  // Once only: showing the window again must not move the focus back.
+  if (built_) return;
+  built_ = true;
+  // Tab visits the boxes in the order they were made (QWidget::setTabOrder cannot move a
+  // box in front of a scroll area's parts).
+  QtEditBox& first = text1_first_ ? *text1_ : *text2_;
+  QtEditBox& second = text1_first_ ? *text2_ : *text1_;
+  first.Build(window_.get());
+  second.Build(window_.get());
+  // Where the boxes overlap, the log box lies on top.
+  text2_->Widget()->raise();
+  first.Widget()->setFocus();
 }
 
 void QtForm::Place(QPoint frame) {
@@ -239,6 +263,7 @@ void QtForm::SetIcon(const QIcon& icon) {
 }
 
 void QtForm::Show() {
+  BuildBoxes();
   // Unmapped by someone else (another program, a window manager's iconify), the window is
   // still visible to Qt, and show() alone would do nothing.
   if (window_->isVisible() && !window_->windowHandle()->isExposed()) window_->hide();

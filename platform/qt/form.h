@@ -4,7 +4,9 @@
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 
 #include "platform/window.h"
 
@@ -13,15 +15,29 @@ class QPlainTextEdit;
 
 namespace platform::qt {
 
+// An edit box is built the first time anything needs it: the window shows, or its text is
+// read. Until then it keeps what it was given. Qt's boxes load fonts and lay text out; built
+// before the window shows, they would hold back the tray entry that start-up adds.
 class QtEditBox final : public EditBox {
  public:
-  QtEditBox(QWidget* parent, const EditDesign& design, const char* name);
+  // `build` builds the form's boxes, this one among them.
+  QtEditBox(const EditDesign& design, const char* name, std::function<void()> build);
   std::wstring Text() const override;
   void SetText(const std::wstring& text) override;
   void SetBackColor(std::uint32_t color) override;
+  // Builds the Qt box in `parent`, with the text and colour given so far.
+  void Build(QWidget* parent);
+  // nullptr until built.
   QWidget* Widget() const;
 
  private:
+  void Apply(std::uint32_t color);
+
+  EditDesign design_;
+  const char* name_;
+  std::function<void()> build_;
+  std::wstring text_;
+  std::optional<std::uint32_t> color_;
   QLineEdit* line_ = nullptr;
   QPlainTextEdit* log_ = nullptr;
 };
@@ -72,11 +88,14 @@ class QtForm final : public Form {
  private:
   void Place(QPoint frame);
   void SetIcon(const QIcon& icon);
+  void BuildBoxes();
 
   std::unique_ptr<QWidget> window_;
   std::unique_ptr<QtEditBox> text1_;
   std::unique_ptr<QtEditBox> text2_;
   std::unique_ptr<QtTimer> timer_;
+  bool text1_first_ = true;
+  bool built_ = false;
   FormEvents* events_ = nullptr;
   std::uint32_t hwnd_ = 0;
   std::uint32_t icon_ = 0;

@@ -38,6 +38,7 @@ QStringList TabSequence(QWidget& window) {
 
 TEST(QtForm, LaysOutTheDesignInPixels) {
   QtForm form(Design());
+  form.Show();
   QWidget& window = form.Window();
   EXPECT_EQ(window.size(), QSize(104, 89));
   EXPECT_EQ(window.minimumSize(), window.maximumSize()) << "the window must not be sizable";
@@ -64,6 +65,7 @@ TEST(QtForm, TabOrderFollowsTheDesign) {
   design.text1.tab_index = 1;
   design.text2.tab_index = 0;
   QtForm form(design);
+  form.Show();
   EXPECT_EQ(TabSequence(form.Window()), QStringList({"Text2", "Text1"}));
 }
 
@@ -119,6 +121,43 @@ TEST(QtEditBox, KeepsCrLfLineEnds) {
   }
   form.Text1().SetText(L" 127.0.0.1 ");
   EXPECT_EQ(form.Text1().Text(), L" 127.0.0.1 ");
+}
+
+TEST(QtEditBox, KeepsWhatItGotBeforeTheWindowShowed) {
+  // The boxes are built as the window first shows; text and colour given before then must
+  // reach them, and a read before then must see what a built box would give.
+  struct Row {
+    bool show_first;
+    bool read_first;
+  };
+  for (const Row row : {Row{false, false}, Row{false, true}, Row{true, false}}) {
+    SCOPED_TRACE(testing::Message() << row.show_first << row.read_first);
+    QtForm form(Design());
+    if (row.show_first) form.Show();
+    form.Text1().SetText(L"127.0.0.1");
+    form.Text1().SetBackColor(0x0000FF);
+    form.Text2().SetText(L"a\nb");
+    form.Text2().SetBackColor(0x90EE90);
+    if (row.read_first) {
+      EXPECT_EQ(form.Text2().Text(), L"a\r\nb");
+    }
+    EXPECT_EQ(form.Window().findChild<QWidget*>("Text1") != nullptr,
+              row.show_first || row.read_first)
+        << "a box is built when the window shows or its text is read, not before";
+    form.Show();
+    auto* text1 = form.Window().findChild<QLineEdit*>("Text1");
+    auto* text2 = form.Window().findChild<QPlainTextEdit*>("Text2");
+    ASSERT_TRUE(text1 && text2);
+    EXPECT_EQ(text1->text(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(text1->palette().color(QPalette::Base), QColor(255, 0, 0));
+    EXPECT_EQ(text2->toPlainText(), QStringLiteral("a\nb"));
+    EXPECT_EQ(text2->viewport()->palette().color(QPalette::Base), QColor(144, 238, 144));
+    EXPECT_EQ(form.Text2().Text(), L"a\r\nb");
+    EXPECT_EQ(form.Window().focusWidget(), text1) << "the first box in tab order has the focus";
+    text2->setFocus();
+    form.Show();
+    EXPECT_EQ(form.Window().focusWidget(), text2) << "showing the window again keeps the focus";
+  }
 }
 
 TEST(QtTimer, TicksOnlyWhileRunningWithAPositiveInterval) {
