@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang under ASan and UBSan in build-fuzz/ and runs each for
 # a bounded time, starting from its seed corpus in tests/fuzz/corpus/<target>/.
-#   scripts/fuzz.sh [seconds per target]    (default 40; four targets)
+#   scripts/fuzz.sh [seconds per target]    (default 40; five targets)
 # An input that breaks a target is saved as build-fuzz/fuzz-<target>-crash-*; once the bug is
 # fixed, copy it into tests/fuzz/corpus/<target>/, where ctest in build-fuzz replays it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-40}
 build=build-fuzz
-targets=(profile_reader profile_writer conversions echo_reply)
+targets=(profile_reader profile_writer conversions echo_reply ico_file)
 
 scripts/install-packages.sh scripts/packages-fuzz.txt
 

@@ -1,11 +1,14 @@
+#include <QBuffer>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPixmap>
 #include <map>
+#include <span>
 
 #include "platform/qt/backend.h"
+#include "platform/qt/ico_file.h"
 #include "platform/window.h"
 
 namespace platform::qt {
@@ -81,14 +84,30 @@ QIcon ReadIconFile(const QString& path) {
   if (QFileInfo(path).isDir()) throw failure("it is a folder, not a file");
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) throw failure(file.errorString());
+  const QByteArray bytes = file.readAll();
+  if (file.error() != QFileDevice::NoError) throw failure(file.errorString());
 
-  QImageReader reader(&file, "ico");
   QIcon icon;
-  const int count = reader.imageCount();
-  for (int i = 0; i < count; ++i) {
-    if (!reader.jumpToImage(i)) break;
-    const QImage image = reader.read();
-    if (!image.isNull()) icon.addPixmap(QPixmap::fromImage(image));
+  const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                           static_cast<std::size_t>(bytes.size()));
+  if (const auto pictures = ReadIconPictures(data)) {
+    for (const IconPicture& picture : *pictures) {
+      // The picture's pixels are only borrowed: the pixmap gets a copy of its own.
+      const QImage image(reinterpret_cast<const uchar*>(picture.pixels.data()), picture.width,
+                         picture.height, picture.width * 4, QImage::Format_ARGB32);
+      icon.addPixmap(QPixmap::fromImage(image.copy()));
+    }
+  } else {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "ico");
+    const int count = reader.imageCount();
+    for (int i = 0; i < count; ++i) {
+      if (!reader.jumpToImage(i)) break;
+      const QImage image = reader.read();
+      if (!image.isNull()) icon.addPixmap(QPixmap::fromImage(image));
+    }
   }
   if (icon.isNull()) throw failure("it is not an icon (.ico) file");
   return icon;

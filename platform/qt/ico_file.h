@@ -1,0 +1,27 @@
+#pragma once
+// The pictures of an icon (.ico) file, read without Qt's image plugins: loading those costs
+// korvi more memory and start-up time than all of its own icons together. Only the bitmap
+// kinds this reader knows come out of it; anything else (a PNG picture, a compressed or
+// 16-bit bitmap, a file that does not add up) is left to Qt's own reader, which has the last
+// word on whether the file is an icon at all.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace platform::qt {
+
+struct IconPicture {
+  int width = 0;
+  int height = 0;
+  // Top row first, each pixel 0xAARRGGBB, not premultiplied.
+  std::vector<std::uint32_t> pixels;
+};
+
+// Every picture of the file, in the file's order; nullopt when this reader does not read
+// the file (see above). Never reads outside `file`.
+std::optional<std::vector<IconPicture>> ReadIconPictures(std::span<const std::uint8_t> file);
+
+}  // namespace platform::qt

@@ -1,0 +1,252 @@
+#include "platform/qt/ico_file.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QFile>
+#include <QIcon>
+#include <QPixmap>
+#include <QTemporaryDir>
+#include <QImage>
+#include <QImageReader>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/qt/backend.h"
+
+namespace platform::qt {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void Put(Bytes& out, std::uint32_t value, int count) {
+  for (int i = 0; i < count; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+struct Picture {
+  int width;
+  int height;
+  int bits;
+  std::uint32_t seed;
+  bool zero_alpha = false;  // a 32-bit picture whose alpha bytes are all 0
+};
+
+// The AND mask the pictures carry: a pattern that crosses byte and row-padding boundaries.
+bool Masked(int x, int y) {
+  return (x * 7 + y * 3) % 5 == 0;
+}
+
+// The bitmap of one picture as an icon file holds it: header, palette, colour rows, mask
+// rows, every byte not fixed by the format drawn from `seed`. `zero_alpha` pictures have
+// alpha 255 instead where `opaque`.
+Bytes Bitmap(const Picture& p, bool opaque = false) {
+  std::mt19937 random(p.seed);
+  const auto byte = [&random] { return static_cast<std::uint8_t>(random()); };
+  Bytes out;
+  Put(out, 40, 4);
+  Put(out, p.width, 4);
+  Put(out, p.height * 2, 4);
+  Put(out, 1, 2);
+  Put(out, p.bits, 2);
+  for (int i = 0; i < 6; ++i) Put(out, 0, 4);  // uncompressed; the whole palette in use
+  if (p.bits <= 8) {
+    for (int i = 0; i < (4 << p.bits); ++i) out.push_back(byte());
+  }
+  const int colour_stride = (p.width * p.bits + 31) / 32 * 4;
+  for (int i = 0; i < colour_stride * p.height; ++i) {
+    const bool alpha = p.bits == 32 && i % 4 == 3;
+    out.push_back(alpha && p.zero_alpha ? (opaque ? 255 : 0) : byte());
+  }
+  const int mask_stride = (p.width + 31) / 32 * 4;
+  for (int row = p.height - 1; row >= 0; --row) {  // bottom up
+    for (int i = 0; i < mask_stride; ++i) {
+      std::uint8_t bits = byte();  // what lies past the width is padding
+      for (int bit = 0; bit < 8 && i * 8 + bit < p.width; ++bit) {
+        const std::uint8_t flag = 0x80 >> bit;
+        bits = Masked(i * 8 + bit, row) ? bits | flag : bits & ~flag;
+      }
+      out.push_back(bits);
+    }
+  }
+  return out;
+}
+
+Bytes IconFile(const std::vector<Bytes>& bitmaps, const std::vector<Picture>& pictures) {
+  Bytes out;
+  Put(out, 0, 2);
+  Put(out, 1, 2);
+  Put(out, static_cast<std::uint32_t>(bitmaps.size()), 2);
+  std::size_t offset = 6 + 16 * bitmaps.size();
+  for (std::size_t i = 0; i < bitmaps.size(); ++i) {
+    out.push_back(static_cast<std::uint8_t>(pictures[i].width));  // 256 is written as 0
+    out.push_back(static_cast<std::uint8_t>(pictures[i].height));
+    Put(out, 0, 2);
+    Put(out, 1, 2);
+    Put(out, pictures[i].bits, 2);
+    Put(out, static_cast<std::uint32_t>(bitmaps[i].size()), 4);
+    Put(out, static_cast<std::uint32_t>(offset), 4);
+    offset += bitmaps[i].size();
+  }
+  for (const Bytes& bitmap : bitmaps) out.insert(out.end(), bitmap.begin(), bitmap.end());
+  return out;
+}
+
+Bytes IconFile(const std::vector<Picture>& pictures, bool opaque = false) {
+  std::vector<Bytes> bitmaps;
+  for (const Picture& p : pictures) bitmaps.push_back(Bitmap(p, opaque));
+  return IconFile(bitmaps, pictures);
+}
+
+std::vector<QImage> QtPictures(const Bytes& file) {
+  QBuffer buffer;
+  buffer.setData(reinterpret_cast<const char*>(file.data()), static_cast<qsizetype>(file.size()));
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer, "ico");
+  std::vector<QImage> images;
+  for (int i = 0; i < reader.imageCount() && reader.jumpToImage(i); ++i) {
+    images.push_back(reader.read().convertToFormat(QImage::Format_ARGB32_Premultiplied));
+  }
+  return images;
+}
+
+QImage Image(const IconPicture& picture) {
+  return QImage(reinterpret_cast<const uchar*>(picture.pixels.data()), picture.width,
+                picture.height, picture.width * 4, QImage::Format_ARGB32)
+      .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+// "" when both are the same picture, or the first thing that differs.
+std::string Difference(const QImage& ours, const QImage& theirs) {
+  if (ours.size() != theirs.size()) {
+    return "size " + std::to_string(ours.width()) + "x" + std::to_string(ours.height()) +
+           " against " + std::to_string(theirs.width()) + "x" + std::to_string(theirs.height());
+  }
+  for (int y = 0; y < ours.height(); ++y) {
+    for (int x = 0; x < ours.width(); ++x) {
+      if (ours.pixel(x, y) != theirs.pixel(x, y)) {
+        return "pixel " + std::to_string(x) + "," + std::to_string(y) + ": " +
+               QString::number(ours.pixel(x, y), 16).toStdString() + " against " +
+               QString::number(theirs.pixel(x, y), 16).toStdString();
+      }
+    }
+  }
+  return "";
+}
+
+// Qt's own reader, which gives the colours, and the mask applied as Windows draws icons: a
+// picture with alpha of its own ignores the mask; any other shows only where the mask is
+// clear. (Qt 6's reader drops the mask altogether.)
+QImage Expected(const QImage& qt, const Picture& p) {
+  QImage expected = qt.convertToFormat(QImage::Format_ARGB32);
+  const bool own_alpha = p.bits == 32 && !p.zero_alpha;
+  for (int y = 0; y < expected.height() && !own_alpha; ++y) {
+    for (int x = 0; x < expected.width(); ++x) {
+      const QRgb rgb = expected.pixel(x, y);
+      expected.setPixel(x, y, Masked(x, y) ? rgb & 0x00FFFFFFu : rgb | 0xFF000000u);
+    }
+  }
+  return expected.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+TEST(ReadIconPictures, GivesTheColoursQtGivesAndTheMaskWindowsDraws) {
+  // Every bitmap depth, widths that need row padding, several pictures in one file.
+  const std::vector<std::vector<Picture>> files = {
+      {{16, 16, 32, 1}, {32, 32, 32, 2}},
+      {{16, 16, 32, 3, true}, {33, 2, 32, 4, true}},
+      {{16, 16, 24, 5}},
+      {{7, 5, 24, 6}},
+      {{16, 16, 8, 7}, {33, 20, 8, 8}},
+      {{16, 16, 4, 9}, {5, 3, 4, 10}},
+      {{16, 16, 1, 11}, {13, 9, 1, 12}, {1, 1, 1, 13}},
+      {{256, 256, 32, 14}},
+      {{48, 48, 32, 15}, {16, 16, 4, 16}, {24, 24, 24, 17}},
+  };
+  for (const auto& pictures : files) {
+    SCOPED_TRACE(testing::Message() << pictures[0].width << "x" << pictures[0].height << " "
+                                    << pictures[0].bits << "-bit");
+    const Bytes file = IconFile(pictures);
+    const auto ours = ReadIconPictures(file);
+    // Qt's reader keeps no colour under alpha 0; it reads the colours of an opaque copy.
+    const std::vector<QImage> theirs = QtPictures(IconFile(pictures, true));
+    ASSERT_TRUE(ours.has_value());
+    ASSERT_EQ(ours->size(), pictures.size());
+    ASSERT_EQ(theirs.size(), pictures.size());
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+      EXPECT_EQ(Difference(Image((*ours)[i]), Expected(theirs[i], pictures[i])), "")
+          << "picture " << i;
+    }
+  }
+}
+
+TEST(ReadIconPictures, LeavesWhatItDoesNotKnowToQt) {
+  const Bytes good = IconFile({{16, 16, 32, 31}});
+  struct Row {
+    const char* what;
+    Bytes file;
+  };
+  const auto changed = [&good](std::size_t at, std::uint8_t value) {
+    Bytes file = good;
+    file[at] = value;
+    return file;
+  };
+  Bytes png = good;
+  const std::uint8_t signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  for (std::size_t i = 0; i < sizeof signature; ++i) png.at(22 + i) = signature[i];
+  const Row rows[] = {
+      {"an empty file", {}},
+      {"a cursor", changed(2, 2)},
+      {"no pictures", changed(4, 0)},
+      {"a picture past the end", Bytes(good.begin(), good.end() - 1)},
+      {"a directory past the end", Bytes(good.begin(), good.begin() + 20)},
+      {"a PNG picture", png},
+      {"a 16-bit picture", changed(22 + 14, 16)},
+      {"a compressed picture", changed(22 + 16, 1)},
+      {"directory and bitmap disagree on the width", changed(6, 15)},
+      {"an odd bitmap height", changed(22 + 8, 31)},
+      {"a palette larger than its depth",
+       [] {
+         Bytes file = IconFile({{4, 4, 1, 32}});
+         file[22 + 32] = 3;
+         return file;
+       }()},
+  };
+  for (const Row& row : rows) {
+    EXPECT_FALSE(ReadIconPictures(row.file).has_value()) << row.what;
+  }
+}
+
+TEST(LoadIconFile, ReadsThroughQtWhatTheOwnReaderLeaves) {
+  // A PNG picture in an icon file, as newer icon editors write large pictures.
+  QImage red(24, 24, QImage::Format_ARGB32);
+  red.fill(QColor(200, 0, 0));
+  QBuffer png;
+  png.open(QIODevice::WriteOnly);
+  ASSERT_TRUE(red.save(&png, "PNG"));
+  Bytes file;
+  Put(file, 0, 2);
+  Put(file, 1, 2);
+  Put(file, 1, 2);
+  file.insert(file.end(), {24, 24, 0, 0});
+  Put(file, 1, 2);
+  Put(file, 32, 2);
+  Put(file, static_cast<std::uint32_t>(png.data().size()), 4);
+  Put(file, 22, 4);
+  file.insert(file.end(), png.data().begin(), png.data().end());
+  ASSERT_FALSE(ReadIconPictures(file).has_value());
+
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString path = dir.filePath("png.ico");
+  QFile out(path);
+  ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+  out.write(reinterpret_cast<const char*>(file.data()), static_cast<qint64>(file.size()));
+  out.close();
+  const QImage shown = LoadIconFile(path).pixmap(24, 24).toImage();
+  ASSERT_FALSE(shown.isNull());
+  EXPECT_EQ(shown.pixelColor(12, 12), QColor(200, 0, 0));
+}
+
+}  // namespace
+}  // namespace platform::qt
