@@ -1,14 +1,30 @@
 // The floor for a Qt tray program: one tool window and one tray icon, and nothing else.
-// korvi's footprint is measured against this, built and run on the same machine. With --boxes,
-// the window also holds the two edit boxes of korvi's design, which tells what of korvi's
-// footprint the boxes themselves cost.
+// korvi's footprint is measured against this, built and run on the same machine. With --text,
+// the window also shows one line of text, the least a program that shows any text pays for
+// fonts; with --boxes, it holds the two edit boxes of korvi's design instead. They tell what
+// of korvi's footprint text and the boxes themselves cost.
 #include <QApplication>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QSystemTrayIcon>
 #include <QWidget>
 #include <memory>
+
+namespace {
+
+class OneLine final : public QWidget {
+ public:
+  using QWidget::QWidget;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter(this).drawText(rect(), QStringLiteral("12:00:00 :  0"));
+  }
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -19,6 +35,11 @@ int main(int argc, char** argv) {
   window.move(200, 100);
   std::unique_ptr<QLineEdit> text1;
   std::unique_ptr<QPlainTextEdit> text2;
+  std::unique_ptr<OneLine> line;
+  if (app.arguments().contains(QStringLiteral("--text"))) {
+    line = std::make_unique<OneLine>(&window);
+    line->setGeometry(0, 16, 105, 73);
+  }
   if (app.arguments().contains(QStringLiteral("--boxes"))) {
     text1 = std::make_unique<QLineEdit>(&window);
     text1->setGeometry(0, 0, 105, 18);

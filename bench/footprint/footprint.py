@@ -1,8 +1,9 @@
 """korvi's footprint against the floor for a Qt tray program (footprint_floor: one tool window,
 one tray icon, nothing else), both built from this tree and measured in one run on one machine.
-Every figure is given for korvi, for the floor, and as their ratio; memory and start-up also
-against the floor with korvi's two edit boxes added (footprint_floor --boxes), which shows what
-the design's boxes cost by themselves.
+Every figure is given for korvi, for the floor, and as their ratio; memory also against the
+floor showing one line of text (footprint_floor --text), which is what any text costs in fonts,
+and memory and start-up against the floor with korvi's two edit boxes added (footprint_floor
+--boxes), which shows what the design's boxes cost by themselves.
 
   idle memory      RSS and PSS 12 s after the start (korvi has probed once); median of 3
   start-up         exec to the tray entry registered: XEmbed (trayer docks it) and
@@ -35,9 +36,10 @@ from xevents import (CLIENT_MESSAGE, REPARENT_NOTIFY, STRUCTURE_NOTIFY,  # noqa:
                      SUBSTRUCTURE_NOTIFY, XEvents, kind)
 
 ARGS = None
-# The last column holds korvi against the floor with the design's two edit boxes added.
-HEADER = ("| Figure | korvi | floor | korvi / floor | target | korvi / floor with boxes |\n"
-          "|---|---|---|---|---|---|")
+# The last columns hold korvi against the floor with one line of text, and with the design's
+# two edit boxes.
+HEADER = ("| Figure | korvi | floor | korvi / floor | target | korvi / floor with text "
+          "| korvi / floor with boxes |\n|---|---|---|---|---|---|---|")
 ICONS = ("korvi-up.ico", "korvi-down.ico", "korvi-neutral.ico")
 
 
@@ -61,7 +63,7 @@ class Program:
                 file.write(settings(timer))
             self.argv = [os.path.join(self.folder, "korvi")]
         else:
-            self.argv = [ARGS.floor] + (["--boxes"] if name == "boxes" else [])
+            self.argv = [ARGS.floor] + ([f"--{name}"] if name in ("text", "boxes") else [])
 
     def start(self, server, env=None, silent=False):
         env = dict(server.env, XDG_RUNTIME_DIR=self.folder, **(env or {}))
@@ -122,7 +124,7 @@ def settle(proc, server, name):
 
 def idle_memory(runs):
     """{name: [(rss_kb, pss_kb), ...]} of each program, side by side on servers of their own."""
-    found = {"korvi": [], "floor": [], "boxes": []}
+    found = {"korvi": [], "floor": [], "text": [], "boxes": []}
     for _ in range(runs):
         with Held() as held:
             procs = {name: held.process(held.program(name).start(held.server(tray=True)))
@@ -272,22 +274,23 @@ def main():
 
     rows = []
 
-    def row(what, korvi, floor, unit, target, boxes=None):
+    def row(what, korvi, floor, unit, target, text=None, boxes=None):
         ratio = f"{korvi / floor:.2f}" if floor > 0 else "n/a (floor 0)"
+        against_text = f"{korvi / text:.2f}" if text else ""
         against_boxes = f"{korvi / boxes:.2f}" if boxes else ""
         rows.append(f"| {what} | {korvi:.1f} {unit} | {floor:.1f} {unit} | {ratio} | {target} "
-                    f"| {against_boxes} |")
+                    f"| {against_text} | {against_boxes} |")
         print(rows[-1], flush=True)
 
     print(HEADER)
     memory = idle_memory(1 if ARGS.quick else 3)
     for i, what in enumerate(("Idle RSS", "Idle PSS")):
-        korvi, floor, boxes = (statistics.median(m[i] for m in memory[name]) / 1024
-                               for name in ("korvi", "floor", "boxes"))
-        row(what, korvi, floor, "MB", "<= 1.10", boxes)
+        korvi, floor, text, boxes = (statistics.median(m[i] for m in memory[name]) / 1024
+                                     for name in ("korvi", "floor", "text", "boxes"))
+        row(what, korvi, floor, "MB", "<= 1.10", text, boxes)
     startup = startup_xembed(runs)
     row("Start-up to the tray entry, XEmbed (median)", *(statistics.median(startup[name])
-        for name in ("korvi", "floor")), "ms", "<= 1.20", statistics.median(startup["boxes"]))
+        for name in ("korvi", "floor")), "ms", "<= 1.20", boxes=statistics.median(startup["boxes"]))
     if ARGS.watcher:
         startup = startup_sni(runs)
         row("Start-up to the tray entry, StatusNotifierItem (median)",
@@ -305,6 +308,8 @@ def main():
     if os.geteuid() == 0:
         silent = blocked_per_tick(ping_latencies("korvi", ping_seconds, silent=True),
                                   ping_seconds)
+        row("UI thread blocked per tick, host silent (median of ticks)", silent[0], floor_ping[0],
+            "ms", "<= 500 ms + the floor's")
         row("UI thread blocked per tick, host silent (worst tick)", silent[1], floor_ping[1], "ms",
             "<= 500 ms + the floor's")
     else:
