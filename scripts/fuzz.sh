@@ -3,7 +3,8 @@
 # a bounded time, starting from its seed corpus in tests/fuzz/corpus/<target>/.
 #   scripts/fuzz.sh [seconds per target]    (default 40; five targets)
 # An input that breaks a target is saved as build-fuzz/fuzz-<target>-crash-*; once the bug is
-# fixed, copy it into tests/fuzz/corpus/<target>/, where ctest in build-fuzz replays it.
+# fixed, copy it into tests/fuzz/corpus/<target>/, where `ctest --test-dir build-fuzz -R ^fuzz_`
+# replays it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-40}

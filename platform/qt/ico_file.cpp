@@ -1,7 +1,5 @@
 #include "platform/qt/ico_file.h"
 
-#include <algorithm>
-
 namespace platform::qt {
 namespace {
 
@@ -38,7 +36,7 @@ std::optional<IconPicture> ReadPicture(std::span<const std::uint8_t> image, int 
   if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) return std::nullopt;
 
   const std::size_t palette_size = bits <= 8 ? (colours_used ? colours_used : 1u << bits) : 0;
-  if (palette_size > (std::size_t{1} << std::min<std::uint32_t>(bits, 8))) return std::nullopt;
+  if (bits <= 8 && palette_size > (1u << bits)) return std::nullopt;
   const std::size_t colour_stride = (std::size_t(width) * bits + 31) / 32 * 4;
   const std::size_t mask_stride = (std::size_t(width) + 31) / 32 * 4;
   const std::size_t palette_at = header_size;
