@@ -13,11 +13,9 @@ Exits 77 when skipped (not root).
 """
 
 import argparse
-import ctypes
 import os
 import random
 import re
-import select
 import shutil
 import subprocess
 import tempfile
@@ -25,6 +23,7 @@ import time
 import unittest
 
 from korvi_run import Korvi, XServer, lay_out, run_tests, settings, wait_for
+from xevents import PROPERTY_CHANGE, PROPERTY_NOTIFY, XEvents, kind
 
 ARGS = None
 NEEDS_ROOT = "korvi runs in a network namespace of its own with nftables rules, which needs root"
@@ -38,39 +37,26 @@ RULES = """table ip korvi_soak {
 }
 """
 LINE = re.compile(r"^\d\d:\d\d:\d\d : ( 0| 11005| 11010)$")
-PROPERTY_NOTIFY, PROPERTY_CHANGE_MASK, NEW_VALUE = 28, 1 << 22, 0
-
-
-class _PropertyEvent(ctypes.Structure):
-    # XPropertyEvent, padded to the size of the XEvent union.
-    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
-                ("atom", ctypes.c_ulong), ("time", ctypes.c_ulong), ("state", ctypes.c_int),
-                ("pad", ctypes.c_long * 18)]
+NEW_VALUE = 0  # an XPropertyEvent's state when the property was set
 
 
 class IconChanges:
     """Counts the changes of a window's icon (_NET_WM_ICON), on an X connection of its own."""
 
     def __init__(self, server, window):
-        x = self.x = server.x
-        x.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
-        x.XConnectionNumber.argtypes = [ctypes.c_void_p]
-        self.dpy = x.XOpenDisplay(server.display.encode())
-        self.icon = x.XInternAtom(self.dpy, b"_NET_WM_ICON", 0)
-        x.XSelectInput(self.dpy, window, PROPERTY_CHANGE_MASK)
-        x.XFlush(self.dpy)
-        self.fd = x.XConnectionNumber(self.dpy)
+        self.events = XEvents(server, PROPERTY_CHANGE, window)
+        self.icon = server.x.XInternAtom(self.events.dpy, b"_NET_WM_ICON", 0)
         self.count = 0
 
+    def _count(self, event):
+        # An XPropertyEvent as longs: [5] its atom, [7] its state (an int and padding).
+        if (kind(event) == PROPERTY_NOTIFY and event[5] == self.icon
+                and event[7] & 0xFFFFFFFF == NEW_VALUE):
+            self.count += 1
+        return False
+
     def poll(self, timeout=0.0):
-        select.select([self.fd], [], [], timeout)
-        event = _PropertyEvent()
-        while self.x.XPending(self.dpy):
-            self.x.XNextEvent(self.dpy, ctypes.byref(event))
-            if (event.type == PROPERTY_NOTIFY and event.atom == self.icon
-                    and event.state == NEW_VALUE):
-                self.count += 1
+        self.events.next(self._count, timeout)
         return self.count
 
     def wait_for(self, count, timeout):
@@ -82,7 +68,7 @@ class IconChanges:
         return self.count
 
     def close(self):
-        self.x.XCloseDisplay(self.dpy)
+        self.events.close()
 
 
 class Namespace:

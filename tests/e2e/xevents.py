@@ -1,12 +1,12 @@
-"""Events from an X server's root window, read on a connection of their own, for timing what
-a program does on the screen from outside it."""
+"""Events from an X server's window (the root unless told), read on a connection of their own,
+for watching and timing what a program does on the screen from outside it."""
 
 import ctypes
 import select
 import time
 
-STRUCTURE_NOTIFY, SUBSTRUCTURE_NOTIFY = 1 << 17, 1 << 19
-CLIENT_MESSAGE, REPARENT_NOTIFY = 33, 21
+STRUCTURE_NOTIFY, SUBSTRUCTURE_NOTIFY, PROPERTY_CHANGE = 1 << 17, 1 << 19, 1 << 22
+CLIENT_MESSAGE, REPARENT_NOTIFY, PROPERTY_NOTIFY = 33, 21, 28
 
 
 def kind(event):
@@ -15,15 +15,16 @@ def kind(event):
 
 
 class XEvents:
-    """Events of one kind from the root window, on an X connection of the script's own."""
+    """Events of the kinds in `mask` from `window` (default: the root window), on an X
+    connection of the script's own."""
 
-    def __init__(self, server, mask):
+    def __init__(self, server, mask, window=None):
         x = self.x = server.x
         x.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
         x.XConnectionNumber.argtypes = [ctypes.c_void_p]
         self.dpy = x.XOpenDisplay(server.display.encode())
         self.root = x.XDefaultRootWindow(self.dpy)
-        x.XSelectInput(self.dpy, self.root, mask)
+        x.XSelectInput(self.dpy, self.root if window is None else window, mask)
         x.XFlush(self.dpy)
         self.fd = x.XConnectionNumber(self.dpy)
         self.event = (ctypes.c_long * 24)()
