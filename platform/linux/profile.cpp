@@ -22,7 +22,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/profile_text.h"
+#include "platform/common/profile_text.h"
 
 namespace platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/qt/form.h"
+#include "platform/qt/window_form.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>

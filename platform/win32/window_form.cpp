@@ -1,4 +1,4 @@
-#include "platform/win32/form.h"
+#include "platform/win32/window_form.h"
 
 #include <cmath>
 #include <string>
