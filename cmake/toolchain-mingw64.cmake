@@ -14,10 +14,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# GCC 12 at -O3 warns falsely about overlapping copies in std::string inserts (-Wrestrict),
-# and warnings are errors.
-set(CMAKE_CXX_FLAGS_RELEASE "-O2 -DNDEBUG" CACHE STRING "Flags of a Release build")
-
 # The program and its tests must run from a bare folder: no libstdc++, libgcc or winpthread
 # DLLs beside them.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")

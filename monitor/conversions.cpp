@@ -59,9 +59,13 @@ std::size_t MatchNumber(std::wstring_view s, std::string& ascii) {
 // through a double first, it would be rounded twice and could miss the nearest single.
 template <typename T>
 Converted<T> ParseMatched(const std::string& ascii) {
-  std::string text = ascii;
-  if (const auto dot = text.find('.'); dot != std::string::npos) {
-    if (dot == 0 || text[dot - 1] == '-') text.insert(dot, "0");
+  // Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) about std::string::insert.
+  std::string text;
+  const auto dot = ascii.find('.');
+  if (dot != std::string::npos && (dot == 0 || ascii[dot - 1] == '-')) {
+    text.append(ascii, 0, dot).append(1, '0').append(ascii, dot);
+  } else {
+    text = ascii;
   }
   T value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -144,7 +148,7 @@ std::wstring SingleToText(float value) {
   std::string out = negative ? "-" : "";
   if (exponent >= 7 || exponent < -4) {
     out += digits.substr(0, 1);
-    if (digits.size() > 1) out += "." + digits.substr(1);
+    if (digits.size() > 1) out.append(1, '.').append(digits, 1);
     out += exponent < 0 ? "E-" : "E+";
     const int magnitude = std::abs(exponent);
     if (magnitude < 10) out += '0';

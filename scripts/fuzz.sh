@@ -14,7 +14,7 @@ targets=(profile_reader profile_writer conversions echo_reply ico_file)
 scripts/install-packages.sh scripts/packages-fuzz.txt
 
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKORVI_FUZZ=ON -DKORVI_BUILD_BENCH=OFF >/dev/null
+  -DKORVI_FUZZ=ON -DKORVI_WERROR=ON -DKORVI_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --target korvi_fuzz
 
 # New inputs go to a scratch corpus; the seeds in the repository stay as they are.

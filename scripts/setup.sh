@@ -7,19 +7,21 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=build
-options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
-targets=()
+options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVI_WERROR=ON -DBUILD_TESTING=ON -DKORVI_BUILD_BENCH=ON)
+lists=(scripts/packages.txt scripts/packages-test.txt scripts/packages-fuzz.txt)
 case "${1:-}" in
   --sanitize)
     build=build-asan
-    options=(-DCMAKE_BUILD_TYPE=Debug -DKORVI_SANITIZE=ON -DKORVI_BUILD_BENCH=OFF)
+    options=(-DCMAKE_BUILD_TYPE=Debug -DKORVI_WERROR=ON -DKORVI_SANITIZE=ON -DBUILD_TESTING=ON
+      -DKORVI_BUILD_BENCH=OFF)
     ;;
-  korvi) targets=(--target korvi) ;;
+  korvi)
+    options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVI_WERROR=ON -DBUILD_TESTING=OFF
+      -DKORVI_BUILD_BENCH=OFF)
+    lists=(scripts/packages.txt)
+    ;;
 esac
 
-lists=(scripts/packages.txt)
-[[ ${#targets[@]} -eq 0 ]] && lists+=(scripts/packages-test.txt scripts/packages-fuzz.txt)
 scripts/install-packages.sh "${lists[@]}"
-
 cmake -S . -B "$build" -G Ninja "${options[@]}" >/dev/null
-cmake --build "$build" "${targets[@]}"
+cmake --build "$build"

@@ -8,7 +8,7 @@ build=$root/build-win
 
 cmake -S "$root" -B "$build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DKORVI_BUILD_BENCH=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DKORVI_WERROR=ON -DBUILD_TESTING=ON >/dev/null
 cmake --build "$build"
 
 portable=$build/portable/korvi
