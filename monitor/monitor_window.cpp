@@ -6,6 +6,7 @@
 #include "monitor/conversions.h"
 #include "monitor/log_text.h"
 #include "platform/ansi.h"
+#include "platform/report.h"
 #include "probe/send_echo.h"
 #include "settings/ini.h"
 #include "tray/task_icon.h"
@@ -14,21 +15,9 @@ namespace {
 
 using conversions::Failure;
 
-// Settings text can be anything, binary junk included; show it so that the report stays
-// readable and says exactly what the file holds.
+// Settings text can be anything, binary junk included.
 std::string Quoted(const std::wstring& value) {
-  std::string out = "\"";
-  for (unsigned char c : platform::ToAnsi(value)) {
-    if (c < 0x20 || c == 0x7f || c == '"' || c == '\\') {
-      static const char kHex[] = "0123456789abcdef";
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
+  return "\"" + platform::Escaped(platform::ToAnsi(value)) + "\"";
 }
 
 [[noreturn]] void SettingFault(const std::wstring& section, const std::wstring& key,

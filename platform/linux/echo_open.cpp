@@ -8,13 +8,13 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <fstream>
 #include <mutex>
 #include <string>
 #include <system_error>
 
 #include "platform/linux/echo_packet.h"
+#include "platform/report.h"
 
 namespace platform {
 namespace {
@@ -73,7 +73,7 @@ void ExplainOnce(const Attempt& datagram, const Attempt& raw) {
   static std::once_flag once;
   std::call_once(once, [&] {
     const std::string exe = ExecutablePath();
-    std::string text = exe + ": cannot send ICMP echo requests; every probe fails (11050).\n";
+    std::string text = "cannot send ICMP echo requests; every probe fails (11050).\n";
     if (datagram.error != 0) {
       text += "  unprivileged ICMP socket: " + Describe(datagram.error);
       if (datagram.error == EACCES) {
@@ -93,8 +93,8 @@ void ExplainOnce(const Attempt& datagram, const Attempt& raw) {
         "  sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
         "(put the same line into /etc/sysctl.d/ to keep it), or let this program open raw "
         "sockets:\n  setcap cap_net_raw+ep " +
-        exe + "\n";
-    std::fputs(text.c_str(), stderr);
+        exe;
+    Report(text);
   });
 }
 

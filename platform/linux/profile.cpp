@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -17,6 +16,7 @@
 
 #include "platform/common/profile_text.h"
 #include "platform/linux/profile_file.h"
+#include "platform/report.h"
 
 namespace platform {
 namespace {
@@ -28,31 +28,14 @@ void WarnUnreadableOnce(const std::string& path, const std::string& why) {
   static std::set<std::string> warned;
   std::lock_guard lock(mutex);
   if (warned.insert(path).second) {
-    std::fprintf(stderr, "korvi: cannot read %s: %s; every setting in it reads as missing\n",
-                 path.c_str(), why.c_str());
+    Report("cannot read " + Escaped(path) + ": " + why + "; every setting in it reads as missing");
   }
-}
-
-// Names shown in a message stay on its one line.
-std::string Printable(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(c));
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out;
 }
 
 bool Complain(std::string_view section, std::string_view key, const std::string& path,
               const std::string& why, bool existed) {
-  std::fprintf(stderr, "korvi: cannot save [%s] %s in %s: %s; %s\n", Printable(section).c_str(),
-               Printable(key).c_str(), Printable(path).c_str(), why.c_str(),
-               existed ? "the file is unchanged" : "no file was written");
+  Report("cannot save [" + Escaped(section) + "] " + Escaped(key) + " in " + Escaped(path) + ": " +
+         why + "; " + (existed ? "the file is unchanged" : "no file was written"));
   return false;
 }
 

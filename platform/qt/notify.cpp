@@ -1,7 +1,6 @@
 #include <QCoreApplication>
 #include <QPixmap>
 #include <QSystemTrayIcon>
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -10,6 +9,7 @@
 #include "platform/ansi.h"
 #include "platform/notify.h"
 #include "platform/qt/backend.h"
+#include "platform/report.h"
 
 namespace platform {
 namespace {
@@ -48,10 +48,9 @@ void SayOnceIfNoTray() {
   static bool said = false;
   if (said || QSystemTrayIcon::isSystemTrayAvailable()) return;
   said = true;
-  std::fprintf(stderr,
-               "korvi: no notification area (system tray) is running on this desktop; the "
-               "window works without its tray entry\n");
-  std::fflush(stderr);
+  Report(
+      "no notification area (system tray) is running on this desktop; the window works without "
+      "its tray entry");
 }
 
 // A tray entry without an icon would not show at all.

@@ -1,10 +1,10 @@
 #include <QApplication>
 #include <QTime>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "platform/qt/backend.h"
+#include "platform/report.h"
 #include "platform/window.h"
 
 namespace platform {
@@ -29,13 +29,11 @@ void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
     return;
   }
   if (starting) {
-    std::fprintf(stderr, "korvi: cannot open the display (%s, %s, %s); no window can be shown\n",
-                 Variable("DISPLAY").c_str(), Variable("WAYLAND_DISPLAY").c_str(),
-                 Variable("QT_QPA_PLATFORM").c_str());
+    Report("cannot open the display (" + Variable("DISPLAY") + ", " + Variable("WAYLAND_DISPLAY") +
+           ", " + Variable("QT_QPA_PLATFORM") + "); no window can be shown");
   } else {
-    std::fprintf(stderr, "korvi: %s\n", message.toLocal8Bit().constData());
+    Report(message.toLocal8Bit().toStdString());
   }
-  std::fflush(stderr);
   std::_Exit(1);
 }
 
@@ -64,9 +62,7 @@ Application::Application(int& argc, char** argv) : impl_(std::make_unique<Impl>(
     qputenv("QT_QPA_PLATFORM", forced.c_str());
   }
   if (!Set(env("QT_QPA_PLATFORM")) && !Set(env("DISPLAY")) && !Set(env("WAYLAND_DISPLAY"))) {
-    std::fprintf(stderr,
-                 "korvi: no display to show the window on: neither DISPLAY nor WAYLAND_DISPLAY "
-                 "is set\n");
+    Report("no display to show the window on: neither DISPLAY nor WAYLAND_DISPLAY is set");
     std::exit(1);
   }
   qt_handler = qInstallMessageHandler(OnQtMessage);

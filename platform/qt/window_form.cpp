@@ -6,24 +6,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/common/window_position.h"
 #include "platform/qt/backend.h"
 
 namespace platform::qt {
 namespace {
-
-// X keeps window coordinates in 16 signed bits.
-constexpr double kMaxPixels = 32767;
-int PositionPixels(float twips) {
-  const double pixels = std::round(double(twips) / kTwipsPerPixel);
-  if (!(std::abs(pixels) <= kMaxPixels)) {
-    const int limit = static_cast<int>(kMaxPixels);
-    throw RuntimeError("a window position must lie between -" +
-                       std::to_string(limit * kTwipsPerPixel) + " and " +
-                       std::to_string(limit * kTwipsPerPixel) + " twips (" + std::to_string(limit) +
-                       " pixels either side of the screen's corner)");
-  }
-  return static_cast<int>(pixels);
-}
 
 class FormWindow final : public QWidget {
  public:
@@ -102,7 +89,7 @@ float QtForm::Top() const {
 }
 
 void QtForm::SetTop(float twips) {
-  Place({window_->x(), PositionPixels(twips)});
+  Place({window_->x(), PositionPixels("top", twips)});
 }
 
 float QtForm::Left() const {
@@ -110,7 +97,7 @@ float QtForm::Left() const {
 }
 
 void QtForm::SetLeft(float twips) {
-  Place({PositionPixels(twips), window_->y()});
+  Place({PositionPixels("left", twips), window_->y()});
 }
 
 std::wstring QtForm::Caption() const {

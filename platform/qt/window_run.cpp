@@ -1,10 +1,10 @@
 #include <QApplication>
 #include <QMessageBox>
-#include <cstdio>
 #include <exception>
 
 #include "platform/qt/backend.h"
 #include "platform/qt/window_form.h"
+#include "platform/report.h"
 
 namespace platform::qt {
 namespace {
@@ -26,8 +26,7 @@ bool HasScreen() {
 void Fail(const std::string& message) {
   run.failed = true;
   StopAllTimers();
-  std::fprintf(stderr, "korvi: %s\n", message.c_str());
-  std::fflush(stderr);
+  platform::Report(message);
   RemoveTrayEntries(0);
   if (HasScreen()) {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("korvi"), QString::fromStdString(message),

@@ -10,10 +10,10 @@
 #include <icmpapi.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "platform/report.h"
 #include "platform/win32/last_error.h"
 
 namespace platform {
@@ -32,7 +32,7 @@ void ExplainOnce(const char* what, DWORD error) {
   static bool explained = false;
   if (explained) return;
   explained = true;
-  std::fprintf(stderr, "korvi: %s: %s\n", what, LastErrorText(error).c_str());
+  Report(std::string(what) + ": " + LastErrorText(error));
 }
 
 // The program reads the reply in the 28-byte layout: copy the header fields over, and the

@@ -1,26 +1,11 @@
 #include "platform/win32/window_form.h"
 
-#include <cmath>
 #include <string>
 #include <utility>
 
+#include "platform/common/window_position.h"
+
 namespace platform {
-namespace {
-
-// Window coordinates beyond this are not kept by the window manager.
-constexpr long kMaxPixel = 32767;
-
-int ToPixels(const char* edge, float twips) {
-  const double pixels = std::nearbyint(static_cast<double>(twips) / kTwipsPerPixel);
-  if (!(std::fabs(pixels) <= kMaxPixel)) {
-    throw RuntimeError(std::string("the window cannot be placed at ") + edge + " = " +
-                       std::to_string(twips) + " twips (beyond " + std::to_string(kMaxPixel) +
-                       " pixels)");
-  }
-  return static_cast<int>(pixels);
-}
-
-}  // namespace
 
 Win32Form::Win32Form(HWND window, HWND text1, HWND text2, HICON small_icon, HICON big_icon)
     : window_(window),
@@ -58,13 +43,13 @@ float Win32Form::Left() const {
 void Win32Form::SetTop(float twips) {
   RECT frame;
   GetWindowRect(window_, &frame);
-  Place(frame.left, ToPixels("top", twips));
+  Place(frame.left, PositionPixels("top", twips));
 }
 
 void Win32Form::SetLeft(float twips) {
   RECT frame;
   GetWindowRect(window_, &frame);
-  Place(ToPixels("left", twips), frame.top);
+  Place(PositionPixels("left", twips), frame.top);
 }
 
 void Win32Form::Place(int left, int top) {

@@ -1,8 +1,8 @@
-#include <cstdio>
 #include <string>
 #include <utility>
 
 #include "platform/ansi.h"
+#include "platform/report.h"
 #include "platform/win32/tray_entries.h"
 #include "platform/win32/window_form.h"
 
@@ -22,8 +22,7 @@ std::int16_t ShiftKeys(WPARAM keys) {
 }  // namespace
 
 void ReportRuntimeError(const std::string& message) {
-  std::fprintf(stderr, "korvi: %s\n", message.c_str());
-  std::fflush(stderr);
+  Report(message);
   MessageBoxW(nullptr, FromAnsi(message).c_str(), L"korvi",
               MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }

@@ -6,20 +6,12 @@
 #include <string>
 #include <string_view>
 
+#include "platform/report.h"
+
 namespace fuzz {
 
 inline std::string Escaped(std::string_view bytes) {
-  std::string out = "\"";
-  for (unsigned char c : bytes) {
-    if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
-      out += static_cast<char>(c);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", c);
-      out += hex;
-    }
-  }
-  return out + "\"";
+  return "\"" + platform::Escaped(bytes) + "\"";
 }
 
 [[noreturn]] inline void Fail(const char* file, int line, const char* what,

@@ -1,0 +1,18 @@
+#pragma once
+// Telling the user what went wrong outside the window: on standard error, with one prefix.
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Writes "korvi: " + `message` + a line end to standard error and flushes it, so that it is out
+// before a crash or an exit. Lines after the first stay as they are.
+void Report(std::string_view message);
+
+// Bytes from outside (a settings value, a file, section or key name) as a message shows them:
+// control characters, DEL, '"' and '\' become \xNN, so that the message stays on its line and
+// says exactly which bytes were meant.
+std::string Escaped(std::string_view bytes);
+
+}  // namespace platform
