@@ -1,5 +1,7 @@
 #include "platform/qt/ico_file.h"
 
+#include <string>
+
 namespace platform::qt {
 namespace {
 
@@ -101,6 +103,14 @@ std::optional<std::vector<IconPicture>> ReadIconPictures(std::span<const std::ui
     pictures.push_back(std::move(*picture));
   }
   return pictures;
+}
+
+std::string IconDirectoryFault(std::span<const std::uint8_t> file) {
+  if (file.size() < kDirectorySize || Little(file, 0, 2) != 0 || Little(file, 2, 2) != 1) return {};
+  const std::uint32_t count = Little(file, 4, 2);
+  if (kDirectorySize + kEntrySize * count <= file.size()) return {};
+  return "its directory lists " + std::to_string(count) + " pictures, more than its " +
+         std::to_string(file.size()) + " bytes can hold";
 }
 
 }  // namespace platform::qt

@@ -2,13 +2,14 @@
 // The pictures of an icon (.ico) file, read without Qt's image plugins: loading those costs
 // korvi more memory and start-up time than all of its own icons together. Only the bitmap
 // kinds this reader knows come out of it; anything else (a PNG picture, a compressed or
-// 16-bit bitmap, a file that does not add up) is left to Qt's own reader, which has the last
-// word on whether the file is an icon at all.
+// 16-bit bitmap, a picture that does not add up) is left to Qt's own reader, which has the
+// last word on whether the file is an icon at all; a directory larger than the file is not.
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace platform::qt {
@@ -23,5 +24,9 @@ struct IconPicture {
 // Every picture of the file, in the file's order; nullopt when this reader does not read
 // the file (see above). Never reads outside `file`.
 std::optional<std::vector<IconPicture>> ReadIconPictures(std::span<const std::uint8_t> file);
+
+// Why no reader should be given `file`, or "": an icon directory that lists more pictures than
+// the file can hold. Qt's reader would seek to each of them in turn and complain every time.
+std::string IconDirectoryFault(std::span<const std::uint8_t> file);
 
 }  // namespace platform::qt

@@ -97,6 +97,8 @@ QIcon ReadIconFile(const QString& path) {
                          picture.height, picture.width * 4, QImage::Format_ARGB32);
       icon.addPixmap(QPixmap::fromImage(image.copy()));
     }
+  } else if (const std::string fault = IconDirectoryFault(data); !fault.empty()) {
+    throw failure("it is not an icon (.ico) file: " + QString::fromStdString(fault));
   } else {
     QBuffer buffer;
     buffer.setData(bytes);

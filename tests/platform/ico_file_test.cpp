@@ -5,16 +5,17 @@
 #include <QBuffer>
 #include <QFile>
 #include <QIcon>
-#include <QPixmap>
-#include <QTemporaryDir>
 #include <QImage>
 #include <QImageReader>
+#include <QPixmap>
+#include <QTemporaryDir>
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "platform/qt/backend.h"
+#include "platform/window.h"
 
 namespace platform::qt {
 namespace {
@@ -23,6 +24,15 @@ using Bytes = std::vector<std::uint8_t>;
 
 void Put(Bytes& out, std::uint32_t value, int count) {
   for (int i = 0; i < count; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+// `bytes` as the file `name` in `dir`; its path.
+QString Written(const QTemporaryDir& dir, const char* name, const Bytes& bytes) {
+  const QString path = dir.filePath(name);
+  QFile out(path);
+  EXPECT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+  return path;
 }
 
 struct Picture {
@@ -237,15 +247,44 @@ TEST(LoadIconFile, ReadsThroughQtWhatTheOwnReaderLeaves) {
   ASSERT_FALSE(ReadIconPictures(file).has_value());
 
   QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  const QString path = dir.filePath("png.ico");
-  QFile out(path);
-  ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-  out.write(reinterpret_cast<const char*>(file.data()), static_cast<qint64>(file.size()));
-  out.close();
-  const QImage shown = LoadIconFile(path).pixmap(24, 24).toImage();
+  const QImage shown = LoadIconFile(Written(dir, "png.ico", file)).pixmap(24, 24).toImage();
   ASSERT_FALSE(shown.isNull());
   EXPECT_EQ(shown.pixelColor(12, 12), QColor(200, 0, 0));
+}
+
+// Handed to Qt's reader, a directory that claims 65,535 pictures gave 65,534 complaints.
+TEST(LoadIconFile, RefusesADirectoryLargerThanTheFileWithOneMessage) {
+  const Bytes good = IconFile({{16, 16, 32, 31}});
+  struct Row {
+    const char* what;
+    Bytes file;
+    std::string says;
+  };
+  Bytes claims_all = good;
+  claims_all[4] = claims_all[5] = 0xFF;
+  const Row rows[] = {
+      {"65,535 pictures", claims_all,
+       "its directory lists 65535 pictures, more than its " + std::to_string(good.size()) +
+           " bytes can hold"},
+      {"a directory cut short", Bytes(good.begin(), good.begin() + 20),
+       "its directory lists 1 pictures, more than its 20 bytes can hold"},
+  };
+  static int complaints = 0;
+  const QtMessageHandler previous = qInstallMessageHandler(
+      [](QtMsgType, const QMessageLogContext&, const QString&) { ++complaints; });
+  QTemporaryDir dir;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    complaints = 0;
+    try {
+      LoadIconFile(Written(dir, "claims.ico", row.file));
+      ADD_FAILURE() << "loaded";
+    } catch (const RuntimeError& e) {
+      EXPECT_NE(std::string(e.what()).find(row.says), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(complaints, 0);
+  }
+  qInstallMessageHandler(previous);
 }
 
 }  // namespace
