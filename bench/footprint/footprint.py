@@ -21,7 +21,6 @@ Packets go only to 127.0.0.1, here or inside the namespace that the script creat
 import argparse
 import ctypes
 import os
-import select
 import shutil
 import statistics
 import subprocess
@@ -30,8 +29,9 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "e2e"))
-from xsession import XServer, private_bus, wait_for  # noqa: E402
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "support"))
+from korvi_launch import command, lay_out, settings  # noqa: E402
+from xsession import XServer, private_bus, readline, wait_for  # noqa: E402
 from xevents import (CLIENT_MESSAGE, REPARENT_NOTIFY, STRUCTURE_NOTIFY,  # noqa: E402
                      SUBSTRUCTURE_NOTIFY, XEvents, kind)
 
@@ -40,13 +40,6 @@ ARGS = None
 # two edit boxes.
 HEADER = ("| Figure | korvi | floor | korvi / floor | target | korvi / floor with text "
           "| korvi / floor with boxes |\n|---|---|---|---|---|---|---|")
-ICONS = ("korvi-up.ico", "korvi-down.ico", "korvi-neutral.ico")
-
-
-def settings(timer):
-    return (f"[main]\ntop=1500\nleft=3000\nicon1=korvi-up.ico\nr1=144\ng1=238\nb1=144\n"
-            f"icon2=korvi-down.ico\nr2=255\ng2=170\nb2=170\n"
-            f"[setting]\ntimer={timer}\nipaddress=127.0.0.1\n").encode()
 
 
 class Program:
@@ -56,11 +49,7 @@ class Program:
         self.name = name
         self.folder = tempfile.mkdtemp(prefix=f"korvi-footprint-{name}-")
         if name == "korvi":
-            shutil.copy2(ARGS.korvi, self.folder)
-            for icon in ICONS:
-                shutil.copy2(os.path.join(ARGS.assets, icon), self.folder)
-            with open(os.path.join(self.folder, "korvi.ini"), "wb") as file:
-                file.write(settings(timer))
+            lay_out(self.folder, ARGS.korvi, ARGS.assets, settings(timer=timer))
             self.argv = [os.path.join(self.folder, "korvi")]
         else:
             self.argv = [ARGS.floor] + ([f"--{name}"] if name in ("text", "boxes") else [])
@@ -68,12 +57,7 @@ class Program:
     def start(self, server, env=None, silent=False):
         env = dict(server.env, XDG_RUNTIME_DIR=self.folder, **(env or {}))
         env.pop("QT_QPA_PLATFORM", None)
-        argv = self.argv
-        if silent:
-            # A namespace of korvi's own where 127.0.0.1 never answers; it ends with korvi.
-            argv = ["unshare", "-n", "sh", "-c", "ip link set lo up && sysctl -qw "
-                    'net.ipv4.icmp_echo_ignore_all=1 && exec "$0"'] + argv
-        return subprocess.Popen(argv, env=env, cwd="/", stdout=subprocess.DEVNULL,
+        return subprocess.Popen(command(self.argv, silent=silent), env=env, cwd="/", stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
 
     def remove(self):
@@ -171,7 +155,7 @@ def startup_sni(runs):
         watcher = held.process(subprocess.Popen([ARGS.watcher, "watch"],
                                                 env=dict(server.env, **bus),
                                                 stdout=subprocess.PIPE, text=True))
-        if watcher.stdout.readline().strip() != "ready":
+        if readline(watcher.stdout) != "ready":
             raise RuntimeError("the StatusNotifierWatcher did not start")
         for _ in range(runs):
             for name in found:
@@ -179,8 +163,7 @@ def startup_sni(runs):
                     program = run.program(name)
                     began = time.monotonic()
                     run.process(program.start(server, bus))
-                    ready, _, _ = select.select([watcher.stdout], [], [], 20)
-                    if not ready or not watcher.stdout.readline().startswith("item "):
+                    if not readline(watcher.stdout, 20).startswith("item "):
                         raise RuntimeError(f"the {name} tray entry never registered")
                     found[name].append((time.monotonic() - began) * 1000)
     return found

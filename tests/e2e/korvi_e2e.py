@@ -8,7 +8,6 @@ import argparse
 import os
 import random
 import re
-import select
 import shutil
 import subprocess
 import sys
@@ -16,34 +15,16 @@ import tempfile
 import time
 import unittest
 
-from xsession import XServer, private_bus, wait_for
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import korvi_launch  # noqa: E402
+from xsession import XServer, private_bus, readline, wait_for  # noqa: E402
 
 ARGS = None
-ICONS = ("korvi-up.ico", "korvi-down.ico", "korvi-neutral.ico")
 NEEDS_ROOT = "korvi runs in a network namespace of its own (unshare -n), which needs root"
 
-# Comments, a blank line, CR LF and LF endings and an unknown key: closing must keep them all.
-SETTINGS = (b"; watched by the end-to-end test\r\n"
-            b"[main]\r\n"
-            b"top=1500\r\n"
-            b"left=3000\r\n"
-            b"icon1=korvi-up.ico\n"
-            b"r1=144\ng1=238\nb1=144\n"
-            b"icon2=korvi-down.ico\n"
-            b"r2=255\ng2=170\nb2=170\n"
-            b"colour=kept\n"
-            b"\n"
-            b"[setting]\n"
-            b"; long enough that no probe runs during a test\n"
-            b"timer=3600000\n"
-            b"ipaddress=127.0.0.1\n")
-
-
-def readline(pipe, timeout=10.0):
-    ready, _, _ = select.select([pipe], [], [], timeout)
-    if not ready:
-        raise AssertionError(f"no output within {timeout} s")
-    return pipe.readline().strip()
+# Comments, CR LF and LF endings and an unknown key: closing must keep them all. No probe runs
+# during a test.
+SETTINGS = korvi_launch.settings(timer=3600000)
 
 
 def docked(server, window):
@@ -58,61 +39,24 @@ def docked(server, window):
     return wait_for("korvi's tray entry docked in trayer", find)
 
 
-class Korvi:
-    """One run of korvi from a temporary folder holding it, its icons and `settings`."""
+class Korvi(korvi_launch.Korvi):
+    """One run of korvi, in a network namespace of its own, from a temporary folder holding it,
+    its icons and `settings`."""
 
     def __init__(self, test, server, settings, env=None):
-        self.server = server
-        self.dir = tempfile.mkdtemp(prefix="korvi-e2e-")
-        test.addCleanup(shutil.rmtree, self.dir)
-        shutil.copy2(ARGS.korvi, self.dir)
-        for icon in ICONS:
-            shutil.copy2(os.path.join(ARGS.assets, icon), self.dir)
-        self.ini = os.path.join(self.dir, "korvi.ini")
-        if settings is not None:
-            with open(self.ini, "wb") as file:
-                file.write(settings)
-        runtime = os.path.join(self.dir, "runtime")
-        os.mkdir(runtime, 0o700)
-        env = dict(server.env, XDG_RUNTIME_DIR=runtime, **(env or {}))
-        env.pop("QT_QPA_PLATFORM", None)
-        # From the working folder elsewhere: korvi finds its files beside itself.
-        command = ["unshare", "-n", "sh", "-c", 'ip link set lo up && exec "$0"',
-                   os.path.join(self.dir, "korvi")]
-        self.proc = server.start(command, env=env, cwd="/", stdout=subprocess.DEVNULL,
-                                 stderr=subprocess.PIPE, text=True)
+        folder = tempfile.mkdtemp(prefix="korvi-e2e-")
+        test.addCleanup(shutil.rmtree, folder)
+        korvi_launch.lay_out(folder, ARGS.korvi, ARGS.assets, settings)
+        self.ini = os.path.join(folder, "korvi.ini")
+        super().__init__(server, folder, netns=True, env=env)
         test.addCleanup(self.stop)
 
     def visible(self, name):
         return [w for w in self.server.find("--onlyvisible", "--name", name)
                 if self.server.info(w)["state"] == "IsViewable"]
 
-    def window(self):
-        def shown():
-            for w in self.visible("^B$"):
-                if (self.server.info(w)["width"], self.server.info(w)["height"]) == (104, 89):
-                    return w
-            if self.proc.poll() is not None:
-                raise AssertionError(f"korvi ended with {self.proc.returncode}: "
-                                     f"{self.proc.stderr.read()}")
-            return None
-        return wait_for("korvi's window", shown)
-
     def settings(self):
-        with open(self.ini, "rb") as file:
-            return file.read()
-
-    def finish(self, timeout=10):
-        try:
-            _, err = self.proc.communicate(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            raise AssertionError(f"korvi still runs {timeout} s later")
-        return self.proc.returncode, err
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.communicate()
+        return korvi_launch.read(self.ini)
 
 
 @unittest.skipUnless(os.geteuid() == 0, NEEDS_ROOT)
@@ -319,7 +263,7 @@ class BadSettings(unittest.TestCase):
                 self.assertEqual(err.count("korvi: "), 1, err)
                 report = self.REPORT.search(err)
                 self.assertTrue(report, err)
-                self.assertEqual(report.group(1), korvi.dir)
+                self.assertEqual(report.group(1), korvi.folder)
                 if expected is not None:
                     self.assertEqual((report.group(3), report.group(4)), expected)
                 if settings is None:
@@ -346,10 +290,7 @@ def main():
     parser.add_argument("--assets", required=True)
     parser.add_argument("--watcher", required=True)
     ARGS, rest = parser.parse_known_args()
-    result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
-    if not result.wasSuccessful():
-        sys.exit(1)
-    sys.exit(77 if result.testsRun and len(result.skipped) == result.testsRun else 0)
+    korvi_launch.run_tests(rest)
 
 
 if __name__ == "__main__":

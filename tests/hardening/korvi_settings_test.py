@@ -12,10 +12,12 @@ import errno
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import unittest
 
-from korvi_run import CANNOT_SAVE, Korvi, XServer, lay_out, read, run_tests, settings
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from korvi_launch import CANNOT_SAVE, Korvi, XServer, lay_out, read, run_tests, settings
 
 ARGS = None
 CLONE_NEWNS = 0x00020000

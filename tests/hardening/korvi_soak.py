@@ -18,11 +18,13 @@ import random
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
 
-from korvi_run import Korvi, XServer, lay_out, run_tests, settings, wait_for
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from korvi_launch import Korvi, XServer, lay_out, run_tests, settings, wait_for
 from xevents import PROPERTY_CHANGE, PROPERTY_NOTIFY, XEvents, kind
 
 ARGS = None

@@ -7,6 +7,7 @@ import ctypes
 import ctypes.util
 import os
 import re
+import select
 import subprocess
 import sys
 import time
@@ -26,6 +27,14 @@ def private_bus(folder):
                                f"--config-file={config}"], stdout=subprocess.PIPE,
                               stderr=subprocess.DEVNULL, text=True)
     return daemon, daemon.stdout.readline().strip()
+
+
+def readline(pipe, timeout=10.0):
+    """The next line from `pipe`, stripped; an AssertionError when none comes in time."""
+    ready, _, _ = select.select([pipe], [], [], timeout)
+    if not ready:
+        raise AssertionError(f"no output within {timeout} s")
+    return pipe.readline().strip()
 
 
 def wait_for(what, check, timeout=10.0):

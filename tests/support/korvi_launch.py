@@ -1,5 +1,6 @@
-"""The built korvi, copied into a folder of its own with its icons and a crafted korvi.ini, and
-run there on a private X server (tests/e2e/xsession.py)."""
+"""The built korvi as the end-to-end tests, the hardening tests and the footprint bench run it:
+copied into a folder of its own with its icons and a korvi.ini, and started from elsewhere on a
+private X server (xsession.py), in a network namespace of its own where asked (needs root)."""
 
 import os
 import re
@@ -9,8 +10,7 @@ import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from xsession import XServer, wait_for  # noqa: E402,F401  (re-exported for the tests)
+from xsession import XServer, private_bus, wait_for  # noqa: F401  (for the scripts that launch)
 
 ICONS = ("korvi-up.ico", "korvi-down.ico", "korvi-neutral.ico")
 # What korvi says when it cannot save a value; the file must then be as it was.
@@ -30,11 +30,13 @@ def settings(top=1500, left=3000, timer=3600000, address="127.0.0.1"):
 
 
 def lay_out(folder, korvi, assets, ini):
+    """korvi and its icons in `folder`, with `ini` as its korvi.ini (None: no file)."""
     shutil.copy2(korvi, folder)
     for icon in ICONS:
         shutil.copy2(os.path.join(assets, icon), folder)
-    with open(os.path.join(folder, "korvi.ini"), "wb") as file:
-        file.write(ini)
+    if ini is not None:
+        with open(os.path.join(folder, "korvi.ini"), "wb") as file:
+            file.write(ini)
 
 
 def read(path):
@@ -42,9 +44,17 @@ def read(path):
         return file.read()
 
 
+def command(argv, netns=False, silent=False):
+    """`argv`, in a network namespace of its own with only lo up when `netns`, where 127.0.0.1
+    never answers when `silent`. The namespace ends with the program: sh execs it."""
+    if not (netns or silent):
+        return list(argv)
+    up = "ip link set lo up" + (" && sysctl -qw net.ipv4.icmp_echo_ignore_all=1" if silent else "")
+    return ["unshare", "-n", "sh", "-c", up + ' && exec "$0" "$@"'] + list(argv)
+
+
 class Korvi:
-    """One run of the korvi in `folder`. With `netns`, in a network namespace of its own with
-    only lo up, which ends with it (needs root)."""
+    """One run of the korvi in `folder`; its standard error is kept."""
 
     def __init__(self, server, folder, netns=False, env=None):
         self.server = server
@@ -53,12 +63,10 @@ class Korvi:
         self.runtime = tempfile.mkdtemp(prefix="korvi-runtime-")
         env = dict(server.env, XDG_RUNTIME_DIR=self.runtime, **(env or {}))
         env.pop("QT_QPA_PLATFORM", None)
-        command = [os.path.join(folder, "korvi")]
-        if netns:
-            command = ["unshare", "-n", "sh", "-c", 'ip link set lo up && exec "$0"'] + command
         # Started from elsewhere: korvi finds its files beside itself.
-        self.proc = server.start(command, env=env, cwd="/", stdout=subprocess.DEVNULL,
-                                 stderr=subprocess.PIPE, text=True)
+        self.proc = server.start(command([os.path.join(folder, "korvi")], netns), env=env,
+                                 cwd="/", stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                 text=True)
         self.pid = self.proc.pid  # unshare and sh exec korvi in their place
 
     def window(self, timeout=15.0):
