@@ -27,7 +27,7 @@ class Form1 : public platform::FormEvents {
   void Timer1_Timer() override;
   void Form_MouseMove(std::int16_t button, std::int16_t shift, float x, float y) override;
 
-  // The window's variables.
+  // What the handlers keep from one call to the next; public, so that tests can read it.
   std::wstring AppDir;
   std::wstring LastReply;
   std::wstring Icon1File;

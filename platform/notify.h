@@ -25,7 +25,7 @@ static_assert(offsetof(NotifyIconData, uCallbackMessage) == 16);
 static_assert(offsetof(NotifyIconData, hIcon) == 20);
 static_assert(offsetof(NotifyIconData, szTip) == 24);
 
-// Requests.
+// The `message` argument of Shell_NotifyIconA.
 inline constexpr std::uint32_t kNimAdd = 0;
 inline constexpr std::uint32_t kNimModify = 1;
 inline constexpr std::uint32_t kNimDelete = 2;

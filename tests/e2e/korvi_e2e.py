@@ -4,7 +4,6 @@ korvi_e2e.py --korvi PATH --assets DIR --watcher PATH [unittest arguments]
 Exits 77 when every test was skipped.
 """
 
-import argparse
 import os
 import random
 import re
@@ -285,11 +284,7 @@ class NoDisplay(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--korvi", required=True)
-    parser.add_argument("--assets", required=True)
-    parser.add_argument("--watcher", required=True)
-    ARGS, rest = parser.parse_known_args()
+    ARGS, rest = korvi_launch.arguments(("--watcher", {"required": True}))
     korvi_launch.run_tests(rest)
 
 

@@ -19,6 +19,7 @@
 #include "platform/common/profile_text.h"
 #include "platform/profile.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -29,14 +30,7 @@ constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
 // A fresh folder for the whole run, so that a stray file in it shows.
 const std::string& Folder() {
-  static const struct Scratch {
-    Scratch() {
-      path = (fs::temp_directory_path() / "korvi-fuzz-XXXXXX").string();
-      FUZZ_CHECK(mkdtemp(path.data()) != nullptr);
-    }
-    ~Scratch() { fs::remove_all(path); }
-    std::string path;
-  } scratch;
+  static const TempFolder scratch;
   return scratch.path;
 }
 
@@ -60,14 +54,7 @@ class Quiet {
 };
 
 std::string Load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-void Store(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+  return ReadBytes(path).value_or("");
 }
 
 // Lines with their own endings (CR LF, LF or CR), after a byte-order mark.
@@ -144,7 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string before = in.ConsumeRemainingBytesAsString();
 
   const std::string path = Folder() + "/korvi.ini";
-  Store(path, before);
+  WriteBytes(path, before);
   bool stored;
   {
     Quiet quiet;

@@ -6,7 +6,6 @@ korvi_settings_test.py --korvi PATH --assets DIR [unittest arguments]
 Exits 77 when every test was skipped.
 """
 
-import argparse
 import ctypes
 import errno
 import os
@@ -17,7 +16,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from korvi_launch import CANNOT_SAVE, Korvi, XServer, lay_out, read, run_tests, settings
+from korvi_launch import CANNOT_SAVE, Korvi, arguments, XServer, lay_out, read, run_tests, settings
 
 ARGS = None
 CLONE_NEWNS = 0x00020000
@@ -180,10 +179,7 @@ class TwoKorvisClosing(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--korvi", required=True)
-    parser.add_argument("--assets", required=True)
-    ARGS, rest = parser.parse_known_args()
+    ARGS, rest = arguments()
     run_tests(rest)
 
 

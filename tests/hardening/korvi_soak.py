@@ -12,7 +12,6 @@ korvi_soak.py --korvi PATH --assets DIR [--ticks N] [unittest arguments]
 Exits 77 when skipped (not root).
 """
 
-import argparse
 import os
 import random
 import re
@@ -24,7 +23,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from korvi_launch import Korvi, XServer, lay_out, run_tests, settings, wait_for
+from korvi_launch import Korvi, arguments, XServer, lay_out, run_tests, settings, wait_for
 from xevents import PROPERTY_CHANGE, PROPERTY_NOTIFY, XEvents, kind
 
 ARGS = None
@@ -198,11 +197,7 @@ class Soak(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--korvi", required=True)
-    parser.add_argument("--assets", required=True)
-    parser.add_argument("--ticks", type=int, default=10000)
-    ARGS, rest = parser.parse_known_args()
+    ARGS, rest = arguments(("--ticks", {"type": int, "default": 10000}))
     run_tests(rest)
 
 

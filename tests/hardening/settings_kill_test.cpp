@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "tests/hardening/writer_process.h"
-#include "tests/settings/temp_folder.h"
+#include "tests/support/files.h"
 
 namespace {
 

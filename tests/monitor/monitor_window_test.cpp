@@ -16,6 +16,7 @@
 #include "platform/ansi.h"
 #include "platform/window.h"
 #include "settings/ini.h"
+#include "tests/support/files.h"
 #include "tray/task_icon.h"
 
 namespace {
@@ -27,14 +28,11 @@ fs::path Folder() {
 }
 
 void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
+  WriteBytes(path.string(), bytes);
 }
 
 std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
+  return ReadBytes(path.string()).value_or("");
 }
 
 std::string Settings(const std::string& top = "1500", const std::string& left = "3000",

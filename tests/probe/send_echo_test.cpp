@@ -1,4 +1,5 @@
-// Real echo requests on loopback, in the test's own network namespace.
+// Real echo requests to loopback addresses, in the network namespace the test runs in: they
+// never leave the machine.
 
 #include <gtest/gtest.h>
 

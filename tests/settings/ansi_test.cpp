@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/ansi.h"
-#include "tests/settings/temp_folder.h"
+#include "tests/support/files.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "platform/ansi.h"
 #include "settings/ini.h"
-#include "tests/settings/temp_folder.h"
+#include "tests/support/files.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/profile.h"
-#include "tests/settings/temp_folder.h"
+#include "tests/support/files.h"
 
 namespace {
 

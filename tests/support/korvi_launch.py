@@ -2,6 +2,7 @@
 copied into a folder of its own with its icons and a korvi.ini, and started from elsewhere on a
 private X server (xsession.py), in a network namespace of its own where asked (needs root)."""
 
+import argparse
 import os
 import re
 import shutil
@@ -95,6 +96,17 @@ class Korvi:
             self.proc.kill()
             self.proc.communicate()
         shutil.rmtree(self.runtime, ignore_errors=True)
+
+
+def arguments(*options):
+    """The script's --korvi and --assets, and `options` as (flag, add_argument keywords); the
+    arguments left over go to unittest."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--korvi", required=True)
+    parser.add_argument("--assets", required=True)
+    for flag, keywords in options:
+        parser.add_argument(flag, **keywords)
+    return parser.parse_known_args()
 
 
 def run_tests(argv):

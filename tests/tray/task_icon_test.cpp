@@ -97,9 +97,3 @@ TEST(TaskIcon, OnlyTheThreeActionsInExactCaseReachTheShell) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  platform::Application application(argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -13,7 +13,8 @@
 
 #include "monitor/monitor_window.h"
 #include "platform/window.h"
-#include "tests/win32/window_test_support.h"
+#include "tests/platform/window_contract.h"
+#include "tests/win32/window_probe.h"
 
 namespace {
 
@@ -63,7 +64,7 @@ TEST(Win32Notify, ARestartedShellGetsTheEntryBack) {
   platform::NotifyIconData data = Record(*form, "B");
   bool modified_after_restart = false;
 
-  win32_test::RecordingEvents events;
+  window_contract::RecordingEvents events;
   events.on_load = [&] {
     ASSERT_TRUE(platform::Shell_NotifyIconA(platform::kNimAdd, &data));
     ASSERT_TRUE(ShellForgets(window));
@@ -83,7 +84,7 @@ TEST(Win32Notify, AProgramEndingOnAnErrorLeavesNoEntry) {
   const auto form = platform::CreateForm(Form1::Design());
   const HWND window = Native(*form);
   platform::NotifyIconData data = Record(*form, "B");
-  win32_test::RecordingEvents events;
+  window_contract::RecordingEvents events;
   events.on_load = [&] {
     ASSERT_TRUE(platform::Shell_NotifyIconA(platform::kNimAdd, &data));
     form->Timer1().SetInterval(20);

@@ -13,6 +13,7 @@
 
 #include "platform/common/profile_text.h"
 #include "platform/profile.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -127,7 +128,7 @@ class ProfileCompareTest : public ::testing::Test {
   // A file of its own per case: the system caches profile files by name.
   std::string Write(const std::string& name, const std::string& bytes) {
     const fs::path path = folder_ / (name + ".ini");
-    std::ofstream(path, std::ios::binary) << bytes;
+    WriteBytes(path.string(), bytes);
     return path.string();
   }
 

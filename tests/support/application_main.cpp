@@ -1,3 +1,4 @@
+// The main of the tests that need the windowing services: one Application for the whole run.
 #include <gtest/gtest.h>
 
 #include "platform/window.h"
