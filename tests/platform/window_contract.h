@@ -19,10 +19,19 @@ class RecordingEvents : public platform::FormEvents {
   std::function<void(int tick)> on_tick;
   std::function<void(std::int16_t& cancel)> on_unload;
 
-  void Form_Load() override;
-  void Form_Unload(std::int16_t& cancel) override;
-  void Timer1_Timer() override;
-  void Form_MouseMove(std::int16_t button, std::int16_t shift, float x, float y) override;
+  void Form_Load() override {
+    ++loads;
+    if (on_load) on_load();
+  }
+  void Form_Unload(std::int16_t& cancel) override {
+    ++unloads;
+    if (on_unload) on_unload(cancel);
+  }
+  void Timer1_Timer() override {
+    ++ticks;
+    if (on_tick) on_tick(ticks);
+  }
+  void Form_MouseMove(std::int16_t, std::int16_t, float x, float) override { mouse_x.push_back(x); }
 
   int loads = 0;
   int unloads = 0;
@@ -32,23 +41,15 @@ class RecordingEvents : public platform::FormEvents {
 
 // An edit box in pixels of the client area, right and bottom exclusive.
 struct Box {
-  int left = 0;
-  int top = 0;
-  int right = 0;
-  int bottom = 0;
-  bool multi_line = false;
-  bool vertical_scroll_bar = false;
+  int left = 0, top = 0, right = 0, bottom = 0;
+  bool multi_line = false, vertical_scroll_bar = false;
   bool operator==(const Box&) const = default;
 };
 
 // The shown window as the system has it.
 struct NativeWindow {
-  int client_width = 0;
-  int client_height = 0;
-  bool tool_window = false;
-  bool sizable = false;
-  bool close_button = false;
-  bool minimize_or_maximize = false;
+  int client_width = 0, client_height = 0;
+  bool tool_window = false, sizable = false, close_button = false, minimize_or_maximize = false;
   Box text1;
   Box text2;
   std::vector<std::string> tab_order;  // "Text1", "Text2" in the order Tab visits them

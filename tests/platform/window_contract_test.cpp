@@ -16,25 +16,6 @@
 
 namespace window_contract {
 
-void RecordingEvents::Form_Load() {
-  ++loads;
-  if (on_load) on_load();
-}
-
-void RecordingEvents::Form_Unload(std::int16_t& cancel) {
-  ++unloads;
-  if (on_unload) on_unload(cancel);
-}
-
-void RecordingEvents::Timer1_Timer() {
-  ++ticks;
-  if (on_tick) on_tick(ticks);
-}
-
-void RecordingEvents::Form_MouseMove(std::int16_t, std::int16_t, float x, float) {
-  mouse_x.push_back(x);
-}
-
 namespace {
 
 using platform::RuntimeError;
