@@ -47,9 +47,14 @@ else
   build=${build:-$here/../build}
   [[ -x "$build/korvi" ]] ||
     fail "no korvi built in $build (build it with: bash scripts/setup.sh korvi)"
+  # `cmake --install` lists what it installed in a file inside the build folder, which may
+  # belong to whoever built korvi: a copy of its script writes that list here instead.
+  build=$(cd "$build" && pwd -P)
+  script=$(<"$build/cmake_install.cmake")
+  printf '%s\n' "${script//"file(WRITE \"$build/"/"file(WRITE \"$scratch/"}" >"$scratch/install.cmake"
   source=$scratch/stage
-  cmake --install "$build" --prefix "$source" >/dev/null ||
-    fail "\"cmake --install $build\" failed"
+  cmake -DCMAKE_INSTALL_PREFIX="$source" -P "$scratch/install.cmake" >/dev/null ||
+    fail "copying korvi out of $build failed (cmake -P $build/cmake_install.cmake)"
 fi
 [[ -f "$source/korvi-neutral.ico" ]] || fail "$source holds no korvi-neutral.ico"
 
@@ -76,7 +81,7 @@ put() {
   folder "$(dirname "$file")"
   written+=("file $file")
   cmp -s "$from" "$file" 2>/dev/null && return 0
-  install -m "$mode" "$from" "$file.new" && mv -f "$file.new" "$file" ||
+  { install -m "$mode" "$from" "$file.new" && mv -f "$file.new" "$file"; } ||
     fail "cannot write $file"
 }
 
@@ -170,8 +175,7 @@ if [[ "$autostart" == keep ]]; then
   printf '%s\n' "${previous[@]}" | grep -qxF "file $login" && autostart=yes
 fi
 if [[ "$autostart" == yes ]]; then
-  { entry; echo "X-GNOME-Autostart-enabled=true"; } >"$scratch/login"
-  put "$scratch/login" "$login" 644
+  put "$scratch/menu" "$login" 644
 fi
 
 # Files of the previous install that this one no longer writes; folders it made stay listed.
@@ -183,7 +187,7 @@ for line in "${previous[@]}"; do
 done
 printf '%s\n' "${made_dirs[@]}" | awk '!seen[$0]++' >"$scratch/manifest"
 printf '%s\n' "${written[@]}" "file $manifest" >>"$scratch/manifest"
-mv -f "$scratch/manifest" "$manifest.new" && mv -f "$manifest.new" "$manifest" ||
+{ mv -f "$scratch/manifest" "$manifest.new" && mv -f "$manifest.new" "$manifest"; } ||
   fail "cannot write $manifest"
 
 say "installed in $dest (settings: $dest/korvi.ini)"

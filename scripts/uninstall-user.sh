@@ -45,5 +45,8 @@ if [[ -n "$purge" ]]; then
 elif [[ -f "$ini" ]]; then
   echo "korvi: kept your settings in $ini (run with --purge to remove them too)"
 fi
-others=$( [[ -d "$dest" ]] && cd "$dest" && ls -A | grep -vxF korvi.ini | tr '\n' ' ' || true)
-[[ -z "$others" ]] || echo "korvi: left in $dest what the install did not write: $others"
+others=()
+for path in "$dest"/* "$dest"/.*; do
+  [[ -e "$path" && "${path##*/}" != @(.|..|korvi.ini) ]] && others+=("${path##*/}")
+done
+((${#others[@]} == 0)) || echo "korvi: left in $dest what the install did not write: ${others[*]}"
