@@ -178,13 +178,15 @@ if [[ "$autostart" == yes ]]; then
   put "$scratch/menu" "$login" 644
 fi
 
-# Files of the previous install that this one no longer writes; folders it made stay listed.
+# Files of the previous install that this one no longer writes go, and so do the folders it
+# made that they leave empty; the others stay listed.
 for line in "${previous[@]}"; do
-  case "$line" in
-    "file "*) printf '%s\n' "${written[@]}" | grep -qxF "$line" || rm -f "${line#file }" ;;
-    "dir "*) [[ -d "${line#dir }" ]] && made_dirs=("$line" "${made_dirs[@]}") ;;
-  esac
+  [[ "$line" == "file "* ]] || continue
+  printf '%s\n' "${written[@]}" | grep -qxF "$line" || rm -f "${line#file }"
 done
+while IFS= read -r made; do
+  if [[ -d "$made" ]] && ! rmdir "$made" 2>/dev/null; then made_dirs=("dir $made" "${made_dirs[@]}"); fi
+done < <(printf '%s\n' "${previous[@]}" | sed -n 's/^dir //p' | sort -r)
 printf '%s\n' "${made_dirs[@]}" | awk '!seen[$0]++' >"$scratch/manifest"
 printf '%s\n' "${written[@]}" "file $manifest" >>"$scratch/manifest"
 { mv -f "$scratch/manifest" "$manifest.new" && mv -f "$manifest.new" "$manifest"; } ||
