@@ -51,7 +51,8 @@ else
   # belong to whoever built korvi: a copy of its script writes that list here instead.
   build=$(cd "$build" && pwd -P)
   script=$(<"$build/cmake_install.cmake")
-  printf '%s\n' "${script//"file(WRITE \"$build/"/"file(WRITE \"$scratch/"}" >"$scratch/install.cmake"
+  printf '%s\n' "${script//"file(WRITE \"$build/"/"file(WRITE \"$scratch/"}" \
+    >"$scratch/install.cmake"
   source=$scratch/stage
   cmake -DCMAKE_INSTALL_PREFIX="$source" -P "$scratch/install.cmake" >/dev/null ||
     fail "copying korvi out of $build failed (cmake -P $build/cmake_install.cmake)"
@@ -185,7 +186,7 @@ for line in "${previous[@]}"; do
   printf '%s\n' "${written[@]}" | grep -qxF "$line" || rm -f "${line#file }"
 done
 while IFS= read -r made; do
-  if [[ -d "$made" ]] && ! rmdir "$made" 2>/dev/null; then made_dirs=("dir $made" "${made_dirs[@]}"); fi
+  [[ -d "$made" ]] && ! rmdir "$made" 2>/dev/null && made_dirs=("dir $made" "${made_dirs[@]}")
 done < <(printf '%s\n' "${previous[@]}" | sed -n 's/^dir //p' | sort -r)
 printf '%s\n' "${made_dirs[@]}" | awk '!seen[$0]++' >"$scratch/manifest"
 printf '%s\n' "${written[@]}" "file $manifest" >>"$scratch/manifest"

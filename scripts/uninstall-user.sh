@@ -17,7 +17,8 @@ esac
 if [[ "${XDG_DATA_HOME:-}" == /* ]]; then data=$XDG_DATA_HOME; else data=$HOME/.local/share; fi
 dest=$data/korvi
 manifest=$dest/installed-files
-[[ -f "$manifest" ]] || fail "nothing to remove: $manifest does not exist (korvi is not installed for $(id -un) here)"
+[[ -f "$manifest" ]] ||
+  fail "nothing to remove: $manifest does not exist (korvi is not installed for $(id -un) here)"
 
 mapfile -t lines <"$manifest"
 for line in "${lines[@]}"; do

@@ -88,7 +88,8 @@ class UserInstall(unittest.TestCase):
         rows = [
             Row("install", [(up, [])], False, "1 0", False, shipped, REFUSED),
             Row("install with --autostart, XDG folders", [(up, on)], True, "0 2147483647", True,
-                shipped, r"(?s)starts at login: .*/my 'config'/autostart/korvi.desktop\n(?!.*11050)"),
+                shipped, r"(?s)starts at login: .*/my 'config'/autostart/korvi.desktop\n"
+                r"(?!.*11050)"),
             Row("upgrade keeps korvi.ini and autostart", [(up, on), ("edit", []), (up, [])], True,
                 "1 0", True, EDITED, REFUSED),
             Row("upgrade with --no-autostart", [(up, on), (up, ["--no-autostart"])], False,
