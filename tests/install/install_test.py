@@ -27,7 +27,10 @@ def read(path):
 
 
 def output(*argv):
-    return subprocess.run(argv, check=True, capture_output=True, text=True).stdout
+    done = subprocess.run(argv, capture_output=True, text=True, timeout=120)
+    if done.returncode != 0:
+        raise AssertionError(f"{argv[-3:]} ended with {done.returncode}: {done.stdout}{done.stderr}")
+    return done.stdout
 
 
 def exec_argv(entry):
