@@ -70,6 +70,8 @@ Application::Application(int& argc, char** argv) : impl_(std::make_unique<Impl>(
   impl_->app = std::make_unique<QApplication>(argc, argv);
   starting = false;
   QApplication::setApplicationName(QStringLiteral("korvi"));
+  // Desktops match the window to the menu entry korvi.desktop by this name.
+  QGuiApplication::setDesktopFileName(QStringLiteral("korvi"));
   // The window's close ends the run, whatever else is open then.
   QApplication::setQuitOnLastWindowClosed(false);
 }

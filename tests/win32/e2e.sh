@@ -41,9 +41,10 @@ pixel() { import -window root -crop "1x1+$1+$2" -depth 8 txt:- | grep -o '#[0-9A
 settings_value() { tr -d '\r' <"$1" | sed -n "s/^$2=//p"; }
 
 cmake --install "$build" --prefix "$work/korvi" >/dev/null
-for f in korvi.exe korvi.ini korvi-up.ico korvi-down.ico korvi-neutral.ico; do
+for f in korvi.exe korvi.ini korvi-up.ico korvi-down.ico korvi-neutral.ico start-at-login.txt; do
   [ -f "$work/korvi/$f" ] || fail "the portable folder lacks $f"
 done
+grep -q 'shell:startup' "$work/korvi/start-at-login.txt" || fail "start-at-login.txt names no Startup folder"
 
 # --- A run with a crafted korvi.ini: placed, docked, shown by a tray click, probing,
 # --- and the position written back at close.
