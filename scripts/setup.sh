@@ -19,6 +19,8 @@ esac
 
 lists=(scripts/packages.txt)
 [[ ${#targets[@]} -eq 0 ]] && lists+=(scripts/packages-test.txt scripts/packages-fuzz.txt)
+# The desktop stage runs in the plain build only (scripts/test.sh says why).
+[[ ${#targets[@]} -eq 0 && $build == build ]] && lists+=(scripts/packages-desktops.txt)
 scripts/install-packages.sh "${lists[@]}"
 
 cmake -S . -B "$build" -G Ninja "${options[@]}" >/dev/null

@@ -44,9 +44,11 @@ def read(path):
 
 class Korvi:
     """One run of the korvi in `folder`. With `netns`, in a network namespace of its own with
-    only lo up, which ends with it (needs root)."""
+    only lo up, which ends with it (needs root). With `user` (a name), korvi runs as that user,
+    as it would in that user's desktop session; the user may send echoes there, as root may.
+    `server` is anything with `env` and `start(argv, **popen)`: an X server, a desktop session."""
 
-    def __init__(self, server, folder, netns=False, env=None):
+    def __init__(self, server, folder, netns=False, env=None, user=None):
         self.server = server
         self.folder = folder
         # Outside `folder`, so that the folder holds only what korvi itself put there.
@@ -54,12 +56,20 @@ class Korvi:
         env = dict(server.env, XDG_RUNTIME_DIR=self.runtime, **(env or {}))
         env.pop("QT_QPA_PLATFORM", None)
         command = [os.path.join(folder, "korvi")]
+        inside = 'ip link set lo up && exec "$0"'
+        if user:
+            for name in ("", *os.listdir(folder)):
+                shutil.chown(os.path.join(folder, name), user, user)
+            shutil.chown(self.runtime, user, user)
+            command = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"] + command
+            inside = ('ip link set lo up && sysctl -qw net.ipv4.ping_group_range="0 2147483647"'
+                      ' && exec "$0" "$@"')
         if netns:
-            command = ["unshare", "-n", "sh", "-c", 'ip link set lo up && exec "$0"'] + command
+            command = ["unshare", "-n", "sh", "-c", inside] + command
         # Started from elsewhere: korvi finds its files beside itself.
         self.proc = server.start(command, env=env, cwd="/", stdout=subprocess.DEVNULL,
                                  stderr=subprocess.PIPE, text=True)
-        self.pid = self.proc.pid  # unshare and sh exec korvi in their place
+        self.pid = self.proc.pid  # unshare, sh and setpriv exec korvi in their place
 
     def window(self, timeout=15.0):
         def shown():
