@@ -199,11 +199,15 @@ class Desktop:
     task_bar = True        # has a task bar, and keeps korvi's tool window out of it
     hides_by = "minimise"  # how a user takes the window away: "minimise", or "cover" where the
     #                        desktop offers no minimise for a tool window
-    click_raises = True    # a click on the entry brings the window back in front
+    click_raises = True    # a click on the entry brings the window back in front; else the
+    #                        key of state() that shows what the desktop made of it instead
     knows_position = True  # korvi can read its window's position (not on Wayland itself)
     korvi_as_user = False  # korvi runs as the session's user (the desktop refuses root)
     user = False           # the session needs a throw-away user
     requires = ()          # programs the desktop needs
+
+    def __init__(self, args):
+        self.args = args  # desktops.py's command line: --korvi, --assets, helper programs
 
     def unavailable(self):
         """Why this desktop cannot run here, or None."""

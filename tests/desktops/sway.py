@@ -31,10 +31,15 @@ class Sway(Desktop):
     places = False         # sway places X11 windows itself: floating ones in the middle
     task_bar = False       # waybar here has no task bar
     hides_by = "cover"     # sway has no minimise
-    click_raises = False   # sway takes korvi's activation request as "urgent", not focus
+    click_raises = "urgent"  # sway takes korvi's request to be activated as urgency
     korvi_as_user = True
     user = True
     requires = ("sway", "swaymsg", "waybar", "grim", "Xwayland", "xmessage")
+
+    def unavailable(self):
+        if not self.args.pointer_device:
+            return "sway needs --pointer-device (tests/desktops/pointer_device) for its clicks"
+        return super().unavailable()
 
     def start(self, session):
         self.session = session
@@ -56,6 +61,9 @@ class Sway(Desktop):
             return None
         wayland, self.ipc, self.display = wait_for("sway", up, 20)
         self.env = dict(session.env, WAYLAND_DISPLAY=wayland, SWAYSOCK=self.ipc)
+        session.start([self.args.pointer_device], env=self.env, as_user=True)
+        wait_for("a pointer on sway's seat", lambda: json.loads(
+            self.swaymsg("-t", "get_seats"))[0]["capabilities"] & 1)
         wait_for("waybar's tray (the StatusNotifierWatcher)", lambda: "boolean true" in session.run(
             ["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/",
              "org.freedesktop.DBus.NameHasOwner", "string:org.kde.StatusNotifierWatcher"]), 20)
@@ -112,7 +120,7 @@ class Sway(Desktop):
         node = next(n for n in self.nodes(tree) if n["id"] == con)
         rect, inner = node["rect"], node["window_rect"]
         return {"x": rect["x"] + inner["x"], "y": rect["y"] + inner["y"],
-                "shown": node["visible"],
+                "shown": node["visible"], "urgent": node["urgent"],
                 "front": node["focused"] and bool(floating) and floating[-1]["id"] == con}
 
     def own_place(self, con):
