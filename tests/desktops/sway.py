@@ -34,6 +34,7 @@ class Sway(Desktop):
     click_raises = "urgent"  # sway takes korvi's request to be activated as urgency
     korvi_as_user = True
     user = True
+    shell = "xwayland"     # how korvi's window reaches sway
     requires = ("sway", "swaymsg", "waybar", "grim", "Xwayland", "xmessage")
 
     def unavailable(self):
@@ -61,6 +62,8 @@ class Sway(Desktop):
             return None
         wayland, self.ipc, self.display = wait_for("sway", up, 20)
         self.env = dict(session.env, WAYLAND_DISPLAY=wayland, SWAYSOCK=self.ipc)
+        # korvi has a runtime folder of its own: it finds sway's socket by its full path.
+        self.wayland = os.path.join(runtime, wayland)
         session.start([self.args.pointer_device], env=self.env, as_user=True)
         wait_for("a pointer on sway's seat", lambda: json.loads(
             self.swaymsg("-t", "get_seats"))[0]["capabilities"] & 1)
@@ -75,7 +78,7 @@ class Sway(Desktop):
         return json.loads(self.swaymsg("-t", "get_tree"))
 
     def korvi_env(self):
-        return {"WAYLAND_DISPLAY": self.env["WAYLAND_DISPLAY"], "DISPLAY": self.display}
+        return {"WAYLAND_DISPLAY": self.wayland, "DISPLAY": self.display}
 
     def screenshot(self, path):
         self.session.run(["grim", path], env=self.env)
@@ -106,7 +109,8 @@ class Sway(Desktop):
     def window(self, korvi):
         def shown():
             for node in self.nodes():
-                if node.get("pid") == korvi.pid and node.get("visible"):
+                if node.get("pid") == korvi.pid and node.get("visible") and \
+                        node.get("shell") == self.shell:
                     return node["id"]
             if korvi.proc.poll() is not None:
                 raise AssertionError(f"korvi ended: {korvi.proc.stderr.read()}")
@@ -144,4 +148,16 @@ class Sway(Desktop):
         self.swaymsg(f"[con_id={con}]", "kill")
 
 
-DESKTOPS = (Sway,)
+class SwayWayland(Sway):
+    """korvi on Wayland itself: sway without Xwayland for korvi to go to."""
+    name = "sway-wayland"
+    knows_position = False  # no Wayland program learns where its window is
+    # korvi has had no input event to ask for activation with (xdg-activation needs one).
+    click_raises = None
+    shell = "xdg_shell"
+
+    def korvi_env(self):
+        return {"WAYLAND_DISPLAY": self.wayland, "DISPLAY": ""}
+
+
+DESKTOPS = (Sway, SwayWayland)
