@@ -94,9 +94,12 @@ class Run:
 def entry_shows_in_the_tray(test, run):
     run.entry(run.up, run.down)
     shutil.copy(run.session.path("screen.png"), os.path.join(ARGS.shots, f"{run.desktop.name}.png"))
-    items = run.watcher_items()
-    test.assertEqual(items.count(run.korvi.pid), 1 if run.desktop.protocol == "sni" else 0,
+    items, sni = run.watcher_items(), run.desktop.protocol == "sni"
+    test.assertEqual(items.count(run.korvi.pid), int(sni),
                      f"the processes behind the watcher's items: {items}")
+    docked = run.desktop.docked(run.korvi)
+    if docked is not None:
+        test.assertEqual(docked, not sni, "a window of korvi's own in the tray")
 
 
 def window_placed_and_out_of_the_task_bar(test, run):

@@ -242,6 +242,11 @@ class Desktop:
         """Where a task bar would show korvi's window, or None."""
         return None
 
+    def docked(self, korvi):
+        """Whether a window of korvi's own shows inside the tray (as XEmbed docks one), or None
+        where the desktop cannot tell."""
+        return None
+
     def window(self, korvi):
         """A handle to korvi's window, once it shows."""
         raise NotImplementedError

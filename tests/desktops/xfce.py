@@ -84,6 +84,15 @@ class Xfce(Desktop):
         p = self.panel
         return (p["x"], p["y"], p["width"] - TRAY_WIDTH, p["height"])
 
+    def docked(self, korvi):
+        tray_x, tray_y, width, height = self.tray_area()
+        for w in self.x.find("--onlyvisible", "--pid", str(korvi.pid)):
+            info = self.x.info(w)
+            if info["state"] == "IsViewable" and tray_x <= info["x"] < tray_x + width and \
+                    tray_y <= info["y"] < tray_y + height:
+                return True
+        return False
+
     def window(self, korvi):
         def shown():
             for w in self.x.find("--onlyvisible", "--pid", str(korvi.pid), "--name", "^B$"):
