@@ -85,12 +85,17 @@ class Session:
         if as_user and self.user:
             argv = ["setpriv", f"--reuid={self.user}", f"--regid={self.user}", "--clear-groups",
                     *argv]
-        name = os.path.basename(argv[-1] if as_user else argv[0])
-        with open(self.path(f"{name}.log"), "ab") as log:
-            popen.setdefault("stdout", log)
-            popen.setdefault("stderr", subprocess.STDOUT)
+        log = None
+        if "stdout" not in popen:
+            name = os.path.basename(argv[-1] if as_user else argv[0])
+            log = open(self.path(f"{name}.log"), "ab")
+            popen.update(stdout=log, stderr=popen.get("stderr", subprocess.STDOUT))
+        try:
             proc = subprocess.Popen(argv, env=dict(env or self.env, **{MARK: self.env[MARK]}),
                                     start_new_session=True, stdin=subprocess.DEVNULL, **popen)
+        finally:
+            if log:
+                log.close()
         self.procs.append(proc)
         return proc
 
@@ -120,17 +125,16 @@ class Session:
 
     def close(self):
         for proc in reversed(self.procs):
-            if proc.poll() is None:
-                try:
-                    os.killpg(proc.pid, signal.SIGTERM)
-                except ProcessLookupError:
-                    pass
+            try:  # the group too: a leader that ended may have left children in it
+                os.killpg(proc.pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
         deadline = time.monotonic() + 5
         for proc in self.procs:
             try:
                 proc.wait(max(0.1, deadline - time.monotonic()))
             except subprocess.TimeoutExpired:
-                os.killpg(proc.pid, signal.SIGKILL)
+                proc.kill()
                 proc.wait()
             for pipe in (proc.stdout, proc.stderr):
                 if pipe:
