@@ -18,7 +18,12 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(HERE, "..", "e2e"), os.path.join(HERE, "..", "hardening")]
 from korvi_run import Korvi, lay_out, read, settings  # noqa: E402,F401  (re-exported)
+from xevents import PROPERTY_CHANGE, STRUCTURE_NOTIFY, SUBSTRUCTURE_NOTIFY, XEvents  # noqa: E402
 from xsession import private_bus, wait_for  # noqa: E402,F401
+
+# A desktop starting beside others on two busy cores can take many seconds; a wait for it
+# ends as soon as it is up, and this only bounds it.
+START_TIMEOUT = 60
 
 MARK = "KORVI_DESKTOP_SESSION"  # in the environment of everything a session starts
 
@@ -106,6 +111,16 @@ class Session:
         return subprocess.run(argv, env=env or self.env, capture_output=True, text=True,
                               check=True, timeout=timeout).stdout
 
+    def logs(self, lines=12):
+        """The last lines of every log in the session's folder, to tell why something failed."""
+        text = ""
+        for name in sorted(os.listdir(self.dir)):
+            if name.endswith(".log"):
+                with open(self.path(name), errors="replace") as log:
+                    tail = log.read().splitlines()[-lines:]
+                text += f"--- {name}\n" + "".join(line + "\n" for line in tail)
+        return text
+
     def later(self, close):
         """Calls `close` once the session's processes have ended (e.g. an X server's close)."""
         self.closers.append(close)
@@ -156,6 +171,26 @@ class Session:
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
+def wait_x(server, what, check, timeout=START_TIMEOUT):
+    """Waits for `check` on the X server `server`, looking again when its root window changes
+    (a property set, a window mapped, a tray announced) or a second has passed, rather than
+    polling: the desktop needs the processor to get there."""
+    events = XEvents(server, PROPERTY_CHANGE | STRUCTURE_NOTIFY | SUBSTRUCTURE_NOTIFY)
+    try:
+        deadline = time.monotonic() + timeout
+        while True:
+            value = check()
+            if value:
+                return value
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise AssertionError(f"timed out after {timeout} s waiting for {what}")
+            if events.next(lambda event: True, min(left, 1.0)) is not None:
+                events.drain()
+    finally:
+        events.close()
+
+
 def silence(korvi, silent):
     """Makes the watched host (127.0.0.1 in korvi's own network namespace) stop answering
     echo requests, or answer again."""
@@ -200,7 +235,7 @@ class Desktop:
     name = ""              # the run's name: the screenshot is <build>/desktops/<name>.png
     protocol = "sni"       # how korvi's entry reaches the tray: "sni" or "xembed"
     places = True          # honours the position korvi asks for (korvi.ini's top/left)
-    task_bar = True        # has a task bar, and keeps korvi's tool window out of it
+    task_bar = True        # has a task bar that keeps korvi's tool window out (None: has none)
     hides_by = "minimise"  # how a user takes the window away: "minimise", or "cover" where the
     #                        desktop offers no minimise for a tool window
     click_raises = True    # a click on the entry brings the window back in front; else the
