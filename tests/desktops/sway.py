@@ -153,7 +153,7 @@ class SwayWayland(Sway):
     """korvi on Wayland itself: sway without Xwayland for korvi to go to."""
     name = "sway-wayland"
     knows_position = False  # no Wayland program learns where its window is
-    # korvi has had no input event to ask for activation with (xdg-activation needs one).
+    # A Wayland program may ask to be activated only with a token from its own recent input.
     click_raises = None
     shell = "xdg_shell"
 
