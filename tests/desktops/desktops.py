@@ -23,8 +23,9 @@ from harness import (HERE, Korvi, Session, find_colour, icon_colour, lay_out, re
 # Every module beside this one that lists DESKTOPS is a desktop driver.
 DRIVERS = {driver.name: driver
            for module in sorted(glob.glob(os.path.join(HERE, "*.py")))
-           if os.path.basename(module) not in ("desktops.py", "harness.py")
-           for driver in importlib.import_module(os.path.basename(module)[:-3]).DESKTOPS}
+           if os.path.basename(module) != "desktops.py"
+           for driver in getattr(importlib.import_module(os.path.basename(module)[:-3]),
+                                 "DESKTOPS", ())}
 ARGS = None
 TOP, LEFT = 1500, 3000  # twips: the frame at x 200, y 100
 TIMER = 300  # ms between probes: the icon follows the host within a few of them

@@ -2,8 +2,9 @@
 korvi started in it, the watched host made silent and answering again, and korvi's icon found
 on a screenshot by the icon's own colours.
 
-A desktop driver (a subclass of Desktop, one module per desktop) starts the desktop headless
-and answers for it: screenshots, real pointer clicks, where its tray is, korvi's window.
+A desktop driver (a subclass of driver.Desktop, one module per desktop) starts the desktop
+headless and answers for it: screenshots, real pointer clicks, where its tray is, korvi's
+window.
 """
 
 import os
@@ -20,6 +21,7 @@ sys.path[:0] = [os.path.join(HERE, "..", "e2e"), os.path.join(HERE, "..", "harde
 from korvi_run import Korvi, lay_out, read, settings  # noqa: E402,F401  (re-exported)
 from xevents import PROPERTY_CHANGE, STRUCTURE_NOTIFY, SUBSTRUCTURE_NOTIFY, XEvents  # noqa: E402
 from xsession import private_bus, wait_for  # noqa: E402,F401
+from driver import Desktop  # noqa: E402,F401  (re-exported: drivers subclass it)
 
 # A desktop starting beside others on two busy cores can take many seconds; a wait for it
 # ends as soon as it is up, and this only bounds it.
@@ -225,89 +227,3 @@ def find_colour(png, area, colour, tolerance=40, least=12):
     if len(hits) < least:
         return None
     return (x0 + sum(h[0] for h in hits) // len(hits), y0 + sum(h[1] for h in hits) // len(hits))
-
-
-class Desktop:
-    """What a desktop driver implements, and what its desktop decides.
-
-    The checks read the class attributes; a driver sets them for its desktop."""
-
-    name = ""              # the run's name: the screenshot is <build>/desktops/<name>.png
-    protocol = "sni"       # how korvi's entry reaches the tray: "sni" or "xembed"
-    places = True          # honours the position korvi asks for (korvi.ini's top/left)
-    task_bar = True        # has a task bar that keeps korvi's tool window out (None: has none)
-    hides_by = "minimise"  # how a user takes the window away: "minimise", or "cover" where the
-    #                        desktop offers no minimise for a tool window
-    click_raises = True    # a click on the entry brings the window back in front; else the
-    #                        key of state() that shows what the desktop made of it instead,
-    #                        or None: the window stays behind, unmarked
-    knows_position = True  # korvi can read its window's position (not on Wayland itself)
-    korvi_as_user = False  # korvi runs as the session's user (the desktop refuses root)
-    user = False           # the session needs a throw-away user
-    requires = ()          # programs the desktop needs
-
-    def __init__(self, args):
-        self.args = args  # desktops.py's command line: --korvi, --assets, helper programs
-
-    def unavailable(self):
-        """Why this desktop cannot run here, or None."""
-        if os.geteuid() != 0:
-            return "korvi runs in a network namespace of its own (unshare -n), which needs root"
-        missing = [p for p in self.requires if not shutil.which(p)]
-        if missing:
-            return f"not installed: {' '.join(missing)} (scripts/packages-desktops.txt)"
-        return None
-
-    def start(self, session):
-        """Starts the desktop headless with its tray host; returns once the host is ready."""
-        raise NotImplementedError
-
-    def korvi_env(self):
-        """What korvi's environment adds to the session's (DISPLAY, WAYLAND_DISPLAY, bus)."""
-        return {}
-
-    def screenshot(self, path):
-        raise NotImplementedError
-
-    def click(self, x, y):
-        """A real left click at screen x, y, through the X server or the compositor."""
-        raise NotImplementedError
-
-    def tray_area(self):
-        """(x, y, width, height) of the desktop's tray on the screen."""
-        raise NotImplementedError
-
-    def task_bar_area(self):
-        """Where a task bar would show korvi's window, or None."""
-        return None
-
-    def docked(self, korvi):
-        """Whether a window of korvi's own shows inside the tray (as XEmbed docks one), or None
-        where the desktop cannot tell."""
-        return None
-
-    def window(self, korvi):
-        """A handle to korvi's window, once it shows."""
-        raise NotImplementedError
-
-    def state(self, window):
-        """{"x", "y": the frame's top-left as korvi saves it; "shown"; "front": shown, active
-        and above every other window}."""
-        raise NotImplementedError
-
-    def own_place(self, window):
-        """Where the desktop puts the window when it does not honour korvi's position."""
-        raise NotImplementedError
-
-    def hide(self, window):
-        """Minimises the window, or covers it (hides_by)."""
-        raise NotImplementedError
-
-    def move(self, window, x, y):
-        """Moves the window's frame to x, y as a user would."""
-        raise NotImplementedError
-
-    def close(self, window):
-        """What the window's close button does."""
-        raise NotImplementedError
-
