@@ -45,30 +45,44 @@ def read(path):
         return file.read()
 
 
-def command(argv, netns=False, silent=False):
+def command(argv, netns=False, silent=False, user=None):
     """`argv`, in a network namespace of its own with only lo up when `netns`, where 127.0.0.1
-    never answers when `silent`. The namespace ends with the program: sh execs it."""
+    never answers when `silent`. As `user` (a name), it runs as that user, who may send echoes
+    in the namespace as root may. The namespace ends with the program: sh execs it."""
+    argv = list(argv)
+    if user:
+        argv = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"] + argv
     if not (netns or silent):
-        return list(argv)
-    up = "ip link set lo up" + (" && sysctl -qw net.ipv4.icmp_echo_ignore_all=1" if silent else "")
-    return ["unshare", "-n", "sh", "-c", up + ' && exec "$0" "$@"'] + list(argv)
+        return argv
+    up = "ip link set lo up"
+    if silent:
+        up += " && sysctl -qw net.ipv4.icmp_echo_ignore_all=1"
+    if user:
+        up += ' && sysctl -qw net.ipv4.ping_group_range="0 2147483647"'
+    return ["unshare", "-n", "sh", "-c", up + ' && exec "$0" "$@"'] + argv
 
 
 class Korvi:
-    """One run of the korvi in `folder`; its standard error is kept."""
+    """One run of the korvi in `folder`; its standard error is kept. With `user` (a name), korvi
+    runs as that user, as it would in that user's desktop session. `server` is anything with
+    `env` and `start(argv, **popen)`: an X server, a desktop session."""
 
-    def __init__(self, server, folder, netns=False, env=None):
+    def __init__(self, server, folder, netns=False, env=None, user=None):
         self.server = server
         self.folder = folder
         # Outside `folder`, so that the folder holds only what korvi itself put there.
         self.runtime = tempfile.mkdtemp(prefix="korvi-runtime-")
         env = dict(server.env, XDG_RUNTIME_DIR=self.runtime, **(env or {}))
         env.pop("QT_QPA_PLATFORM", None)
+        if user:
+            for name in ("", *os.listdir(folder)):
+                shutil.chown(os.path.join(folder, name), user, user)
+            shutil.chown(self.runtime, user, user)
         # Started from elsewhere: korvi finds its files beside itself.
-        self.proc = server.start(command([os.path.join(folder, "korvi")], netns), env=env,
-                                 cwd="/", stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                                 text=True)
-        self.pid = self.proc.pid  # unshare and sh exec korvi in their place
+        self.proc = server.start(command([os.path.join(folder, "korvi")], netns, user=user),
+                                 env=env, cwd="/", stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.PIPE, text=True)
+        self.pid = self.proc.pid  # unshare, sh and setpriv exec korvi in their place
 
     def window(self, timeout=15.0):
         def shown():

@@ -13,19 +13,25 @@ import sys
 import time
 
 
-def private_bus(folder):
-    """A private D-Bus session daemon listening in `folder`; returns it and its address.
+def private_bus(folder, kind="session", activation=False, env=None):
+    """A private D-Bus daemon (a session bus unless told) listening in `folder`; returns it and
+    its address. Any user may connect: a desktop may run as a user of its own.
 
     The socket lies in the file system: korvi's network namespace cannot reach abstract ones.
+    With `activation`, the bus starts the desktop's services (xfconfd, ...) on demand, in the
+    environment the daemon was started with.
     """
-    config = os.path.join(folder, "bus.conf")
+    config = os.path.join(folder, f"{kind}-bus.conf")
+    services = "<standard_session_servicedirs/>" if activation else ""
     with open(config, "w") as file:
-        file.write(f"""<busconfig><type>session</type><listen>unix:dir={folder}</listen>
-<auth>EXTERNAL</auth><policy context="default"><allow send_destination="*" eavesdrop="true"/>
-<allow eavesdrop="true"/><allow own="*"/></policy></busconfig>""")
+        file.write(f"""<busconfig><type>{kind}</type><listen>unix:dir={folder}</listen>{services}
+<auth>EXTERNAL</auth><policy context="default"><allow user="*"/>
+<allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/>
+</policy></busconfig>""")
     daemon = subprocess.Popen(["dbus-daemon", "--nofork", "--print-address=1",
                                f"--config-file={config}"], stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL, text=True)
+                              stderr=subprocess.DEVNULL, text=True, env=env,
+                              start_new_session=env is not None)
     return daemon, daemon.stdout.readline().strip()
 
 
@@ -37,13 +43,13 @@ def readline(pipe, timeout=10.0):
     return pipe.readline().strip()
 
 
-def wait_for(what, check, timeout=10.0):
+def wait_for(what, check, timeout=10.0, interval=0.05):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         value = check()
         if value:
             return value
-        time.sleep(0.05)
+        time.sleep(interval)
     raise AssertionError(f"timed out after {timeout} s waiting for {what}")
 
 
