@@ -8,7 +8,6 @@ import argparse
 import os
 import random
 import re
-import select
 import shutil
 import subprocess
 import sys
@@ -16,7 +15,9 @@ import tempfile
 import time
 import unittest
 
-from xsession import XServer, private_bus, wait_for
+from tray_hosts import BothHosts, StatusNotifierHost, XEmbedHost, docked_entries, readline, \
+    session_bus
+from xsession import XServer, wait_for
 
 ARGS = None
 ICONS = ("korvi-up.ico", "korvi-down.ico", "korvi-neutral.ico")
@@ -39,39 +40,10 @@ SETTINGS = (b"; watched by the end-to-end test\r\n"
             b"ipaddress=127.0.0.1\n")
 
 
-def readline(pipe, timeout=10.0):
-    ready, _, _ = select.select([pipe], [], [], timeout)
-    if not ready:
-        raise AssertionError(f"no output within {timeout} s")
-    return pipe.readline().strip()
-
-
-def docked_entries(server, window):
-    """korvi's windows that trayer embedded and shows."""
-    root = server.x.XDefaultRootWindow(server.dpy)
-    found = []
-    for w in server.find("--class", "korvi"):
-        try:
-            if w != window and server.parent(w) != root and server.info(w)["state"] == "IsViewable":
-                found.append(w)
-        except subprocess.CalledProcessError:
-            pass  # gone since the search: a tray that went takes its entries along
-    return found
-
-
 def docked(server, window):
     """korvi's tray entry once trayer embedded it."""
     return wait_for("korvi's tray entry docked in trayer",
                     lambda: (docked_entries(server, window) or [None])[0])
-
-
-def session_bus(test):
-    """A private session bus for one test: the variables that lead a program to it."""
-    folder = tempfile.mkdtemp(prefix="korvi-bus-")
-    test.addCleanup(shutil.rmtree, folder)
-    daemon, address = private_bus(folder)
-    test.addCleanup(lambda: (daemon.terminate(), daemon.wait(), daemon.stdout.close()))
-    return {"DBUS_SESSION_BUS_ADDRESS": address}
 
 
 class Korvi:
@@ -278,82 +250,6 @@ class StatusNotifierTray(unittest.TestCase):
         self.assertNotIn("korvi:", err)
 
 
-class XEmbedHost:
-    """trayer, started and stopped at will; korvi's entries are the windows it docked."""
-    env = {}
-
-    def __init__(self, test, server):
-        self.server = server
-
-    def start(self):
-        self.proc = self.server.start_tray()
-
-    def stop(self):
-        self.proc.terminate()
-        self.proc.wait()
-        wait_for("trayer to let go of the tray", lambda: not self.server.tray_owner())
-
-    def entries(self, window):
-        return docked_entries(self.server, window)
-
-    def click(self, entry):
-        self.server.run(["xdotool", "mousemove", "--window", str(entry), "4", "4", "click", "1"])
-
-    shown = entries
-
-
-class StatusNotifierHost:
-    """The test watcher on a private bus; korvi's entries are the items registered with it."""
-
-    def __init__(self, test, server):
-        self.server = server
-        self.env = session_bus(test)
-        self.bus_env = dict(server.env, **self.env)
-
-    def start(self):
-        self.proc = self.server.start([ARGS.watcher, "watch"], env=self.bus_env,
-                                      stdout=subprocess.PIPE, text=True)
-        if readline(self.proc.stdout) != "ready":
-            raise AssertionError("the watcher did not start")
-
-    def stop(self):
-        self.proc.terminate()
-        self.proc.wait()
-
-    def entries(self, window):
-        return self.server.run([ARGS.watcher, "items"], env=self.bus_env).split()
-
-    def click(self, entry):
-        self.server.run([ARGS.watcher, "call", entry, "Activate"], env=self.bus_env)
-
-    shown = entries
-
-
-class BothHosts:
-    """Both trays at once, as xfce4-panel offers them; the entry belongs in the watcher's."""
-
-    def __init__(self, test, server):
-        self.xembed, self.watcher = XEmbedHost(test, server), StatusNotifierHost(test, server)
-        self.env = self.watcher.env
-
-    def start(self):
-        self.xembed.start()
-        self.watcher.start()
-
-    def stop(self):
-        self.xembed.stop()
-        self.watcher.stop()
-
-    def entries(self, window):
-        return self.watcher.entries(window) + self.xembed.entries(window)
-
-    def shown(self, window):
-        return self.watcher.entries(window)
-
-    def click(self, entry):
-        self.watcher.click(entry)
-
-
 @unittest.skipUnless(os.geteuid() == 0, NEEDS_ROOT)
 class TrayStartOrder(unittest.TestCase):
     def test_one_entry_whichever_starts_first_and_after_the_tray_restarts(self):
@@ -362,7 +258,7 @@ class TrayStartOrder(unittest.TestCase):
                 with self.subTest(host_kind.__name__, order=order):
                     server = XServer(tray=False)
                     self.addCleanup(server.close)
-                    host = host_kind(self, server)
+                    host = host_kind(self, server, ARGS.watcher)
                     if order != "korvi first":
                         host.start()
                     korvi = Korvi(self, server, SETTINGS, env=host.env)
