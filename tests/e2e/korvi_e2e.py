@@ -16,7 +16,8 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import korvi_launch  # noqa: E402
-from xsession import XServer, private_bus, readline, wait_for  # noqa: E402
+from tray_hosts import BothHosts, StatusNotifierHost, XEmbedHost, docked_entries, session_bus  # noqa: E402,E501
+from xsession import XServer, readline, wait_for  # noqa: E402
 
 ARGS = None
 NEEDS_ROOT = "korvi runs in a network namespace of its own (unshare -n), which needs root"
@@ -28,14 +29,8 @@ SETTINGS = korvi_launch.settings(timer=3600000)
 
 def docked(server, window):
     """korvi's tray entry once trayer embedded it."""
-    root = server.x.XDefaultRootWindow(server.dpy)
-
-    def find():
-        for w in server.find("--class", "korvi"):
-            if w != window and server.parent(w) != root and server.info(w)["state"] == "IsViewable":
-                return w
-        return None
-    return wait_for("korvi's tray entry docked in trayer", find)
+    return wait_for("korvi's tray entry docked in trayer",
+                    lambda: (docked_entries(server, window) or [None])[0])
 
 
 class Korvi(korvi_launch.Korvi):
@@ -176,17 +171,10 @@ class ProbeCycle(unittest.TestCase):
 
 @unittest.skipUnless(os.geteuid() == 0, NEEDS_ROOT)
 class StatusNotifierTray(unittest.TestCase):
-    def private_bus(self):
-        folder = tempfile.mkdtemp(prefix="korvi-bus-")
-        self.addCleanup(shutil.rmtree, folder)
-        daemon, address = private_bus(folder)
-        self.addCleanup(lambda: (daemon.terminate(), daemon.wait(), daemon.stdout.close()))
-        return {"DBUS_SESSION_BUS_ADDRESS": address}
-
     def test_item_registers_with_its_tip_and_activate_shows_the_window(self):
         server = XServer(tray=False)
         self.addCleanup(server.close)
-        bus = self.private_bus()
+        bus = session_bus(self)
         env = dict(server.env, **bus)
         watcher = server.start([ARGS.watcher, "watch"], env=env, stdout=subprocess.PIPE, text=True)
         self.assertEqual(readline(watcher.stdout), "ready")
@@ -210,6 +198,37 @@ class StatusNotifierTray(unittest.TestCase):
         status, err = korvi.finish()
         self.assertEqual(status, 0, err)
         self.assertNotIn("korvi:", err)
+
+
+@unittest.skipUnless(os.geteuid() == 0, NEEDS_ROOT)
+class TrayStartOrder(unittest.TestCase):
+    def test_one_entry_whichever_starts_first_and_after_the_tray_restarts(self):
+        for host_kind in (StatusNotifierHost, XEmbedHost, BothHosts):
+            for order in ("tray first", "korvi first", "tray restarted"):
+                with self.subTest(host_kind.__name__, order=order):
+                    server = XServer(tray=False)
+                    self.addCleanup(server.close)
+                    host = host_kind(self, server, ARGS.watcher)
+                    if order != "korvi first":
+                        host.start()
+                    korvi = Korvi(self, server, SETTINGS, env=host.env)
+                    window = korvi.window()  # shown after its entry was added
+                    if order == "korvi first":
+                        host.start()
+                    if order == "tray restarted":
+                        wait_for("korvi's first entry", lambda: host.shown(window))
+                        host.stop()
+                        host.start()
+                    entry = wait_for("korvi's entry", lambda: host.shown(window))[0]
+
+                    server.run(["xdotool", "windowunmap", "--sync", str(window)])
+                    host.click(entry)
+                    wait_for("the window to show again",
+                             lambda: server.info(window)["state"] == "IsViewable")
+                    self.assertEqual(host.entries(window), [entry], "exactly one entry")
+                    server.close_window(window)
+                    self.assertEqual(korvi.finish()[0], 0)
+                    server.close()
 
 
 @unittest.skipUnless(os.geteuid() == 0, NEEDS_ROOT)

@@ -1,6 +1,7 @@
 // A desktop's StatusNotifierWatcher with a host, as small as the tests need.
 //   sni_watcher watch               own the watcher; print "ready", then "item <service>" as
 //                                   items register; run until stopped
+//   sni_watcher items               print the running watcher's items, one a line
 //   sni_watcher tooltip <service>   print the item's tool tip title
 //   sni_watcher call <service> <method>   call Activate, SecondaryActivate or ContextMenu
 #include <QCoreApplication>
@@ -15,6 +16,7 @@
 
 namespace {
 
+constexpr char kWatcherService[] = "org.kde.StatusNotifierWatcher";
 constexpr char kItemPath[] = "/StatusNotifierItem";
 constexpr char kItemInterface[] = "org.kde.StatusNotifierItem";
 
@@ -22,7 +24,7 @@ class Watcher : public QObject {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
   Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
-  // Qt looks at this once, when the program starts, to pick the D-Bus tray.
+  // Programs look at this before they show their entry through the watcher.
   Q_PROPERTY(bool IsStatusNotifierHostRegistered READ host)
   Q_PROPERTY(int ProtocolVersion READ version)
 
@@ -52,6 +54,19 @@ class Watcher : public QObject {
 int Fail(const QString& what) {
   std::fprintf(stderr, "sni_watcher: %s\n", qPrintable(what));
   return 1;
+}
+
+int Items() {
+  QDBusMessage get = QDBusMessage::createMethodCall(kWatcherService, "/StatusNotifierWatcher",
+                                                    "org.freedesktop.DBus.Properties", "Get");
+  get << QString(kWatcherService) << QStringLiteral("RegisteredStatusNotifierItems");
+  const QDBusMessage reply = QDBusConnection::sessionBus().call(get);
+  if (reply.type() != QDBusMessage::ReplyMessage) return Fail(reply.errorMessage());
+  for (const QString& item :
+       reply.arguments().at(0).value<QDBusVariant>().variant().toStringList()) {
+    std::printf("%s\n", qPrintable(item));
+  }
+  return 0;
 }
 
 int ToolTip(const QString& service) {
@@ -99,16 +114,17 @@ int main(int argc, char** argv) {
     if (!bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
                             QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
                                 QDBusConnection::ExportAllProperties) ||
-        !bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"))) {
+        !bus.registerService(kWatcherService)) {
       return Fail("cannot own the watcher: " + bus.lastError().message());
     }
     std::printf("ready\n");
     std::fflush(stdout);
     return app.exec();
   }
+  if (args.size() == 2 && args[1] == QLatin1String("items")) return Items();
   if (args.size() == 3 && args[1] == QLatin1String("tooltip")) return ToolTip(args[2]);
   if (args.size() == 4 && args[1] == QLatin1String("call")) return Call(args[2], args[3]);
-  return Fail("usage: sni_watcher watch | tooltip <service> | call <service> <method>");
+  return Fail("usage: sni_watcher watch | items | tooltip <service> | call <service> <method>");
 }
 
 #include "sni_watcher.moc"

@@ -116,9 +116,14 @@ class XServer:
             wait_for("the window manager", lambda: "_NET_SUPPORTING_WM_CHECK(WINDOW)" in
                      self.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"]))
         if tray:
-            self.start(["trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
-                        "--height", "24", "--SetDockType", "true"])
-            wait_for("the tray host", self.tray_owner)
+            self.start_tray()
+
+    def start_tray(self):
+        """trayer, an XEmbed tray, once it owns the tray selection."""
+        tray = self.start(["trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
+                           "--height", "24", "--SetDockType", "true"])
+        wait_for("the tray host", self.tray_owner)
+        return tray
 
     def atom(self, name):
         return self.x.XInternAtom(self.dpy, name.encode(), 0)
