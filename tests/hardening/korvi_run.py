@@ -53,8 +53,10 @@ class Korvi:
         self.folder = folder
         # Outside `folder`, so that the folder holds only what korvi itself put there.
         self.runtime = tempfile.mkdtemp(prefix="korvi-runtime-")
-        env = dict(server.env, XDG_RUNTIME_DIR=self.runtime, **(env or {}))
-        env.pop("QT_QPA_PLATFORM", None)
+        # Qt's platform is korvi's own choice unless the caller names one.
+        own = dict(server.env, XDG_RUNTIME_DIR=self.runtime)
+        own.pop("QT_QPA_PLATFORM", None)
+        env = dict(own, **(env or {}))
         command = [os.path.join(folder, "korvi")]
         inside = 'ip link set lo up && exec "$0"'
         if user:
