@@ -193,6 +193,7 @@ def main():
     parser.add_argument("--assets", required=True)
     parser.add_argument("--shots", required=True)
     parser.add_argument("--pointer-device", help="tests/desktops/pointer_device, for sway")
+    parser.add_argument("--kwin-pointer", help="tests/desktops/kwin_pointer, for KDE Plasma")
     parser.add_argument("names", nargs="+", choices=sorted(DRIVERS))
     ARGS = parser.parse_args()
     os.makedirs(ARGS.shots, exist_ok=True)
