@@ -10,6 +10,7 @@ import os
 import secrets
 import shutil
 import struct
+import subprocess
 import zlib
 
 from harness import Desktop, wait_for
@@ -107,22 +108,21 @@ class Kde(Desktop):
         wait_for("Plasma's panel", lambda: self.query(0)["panel"], 20)
 
     def send(self, *call, reply=True):
+        """A call on the session bus; "" while its destination is not there yet."""
         flags = ["--print-reply"] if reply else []
         try:
             return self.session.run(["dbus-send", "--session", *flags, *call])
-        except Exception:  # noqa: BLE001  (a name not there yet: the caller waits on)
+        except subprocess.CalledProcessError:
             return ""
 
     def script(self, body):
         """Runs `body` as a KWin script."""
         name = f"korvi-{secrets.token_hex(4)}"
         path = self.session.write(f"{name}.js", body)
-        self.send("--dest=org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting.loadScript",
-                  f"string:{path}", f"string:{name}")
-        self.send("--dest=org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting.start")
-        self.send("--dest=org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting.unloadScript",
-                  f"string:{name}")
-        return name
+        for call in (("loadScript", f"string:{path}", f"string:{name}"), ("start",),
+                     ("unloadScript", f"string:{name}")):
+            self.session.run(["dbus-send", "--session", "--print-reply", "--dest=org.kde.KWin",
+                              "/Scripting", f"org.kde.kwin.Scripting.{call[0]}", *call[1:]])
 
     def query(self, pid, then=""):
         """What KWin knows of korvi's window and the panel; `then` acts on `korvi`."""
