@@ -1,4 +1,4 @@
-#include "monitor/form1.h"
+#include "monitor/monitor_window.h"
 #include "platform/window.h"
 
 int main(int argc, char** argv) {

@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/icmp_packet.h"
-#include "platform/posix/icmp_socket.h"
-#include "probe/module1.h"
+#include "platform/linux/echo_packet.h"
+#include "platform/linux/echo_socket.h"
+#include "probe/send_echo.h"
 #include "tests/support/netns.h"
 
 namespace {

@@ -24,11 +24,13 @@ from harness import (HERE, Korvi, Session, find_colour, icon_colour, lay_out, re
 # Every module beside this one that lists DESKTOPS is a desktop driver.
 DRIVERS = {driver.name: driver
            for module in sorted(glob.glob(os.path.join(HERE, "*.py")))
-           if os.path.basename(module) not in ("desktops.py", "harness.py")
-           for driver in importlib.import_module(os.path.basename(module)[:-3]).DESKTOPS}
+           if os.path.basename(module) != "desktops.py"
+           for driver in getattr(importlib.import_module(os.path.basename(module)[:-3]),
+                                 "DESKTOPS", ())}
 ARGS = None
 TOP, LEFT = 1500, 3000  # twips: the frame at x 200, y 100
 TIMER = 300  # ms between probes: the icon follows the host within a few of them
+PACE = (30, 0.1)  # how long and how often the checks look: bounded, and light on the cores
 
 
 class Run:
@@ -38,7 +40,10 @@ class Run:
         self.desktop = desktop
         self.session = Session(desktop.name, user=desktop.user)
         test.addCleanup(self.session.close)
-        desktop.start(self.session)
+        try:
+            desktop.start(self.session)
+        except AssertionError as failure:
+            raise AssertionError(f"{failure}\n{self.session.logs()}") from None
         if desktop.protocol == "sni":  # how a click on the entry reaches korvi
             self.session.start(["dbus-monitor", "--session", "type='method_call',"
                                 "interface='org.kde.StatusNotifierItem',member='Activate'"])
@@ -67,7 +72,7 @@ class Run:
             area = self.desktop.tray_area()
             found = find_colour(path, area, colour)
             return found if found and not find_colour(path, area, other) else None
-        return wait_for(f"korvi's entry in {colour} in the tray", seen, 20)
+        return wait_for(f"korvi's entry in {colour} in the tray", seen, 30, 0.25)  # screenshots
 
     def activations(self):
         """How many times the tray has asked korvi's item to activate (StatusNotifierItem)."""
@@ -124,19 +129,19 @@ def icon_follows_the_host(test, run):
 def click_brings_the_window_back(test, run):
     raises, before = run.desktop.click_raises, run.desktop.state(run.window)
     run.desktop.hide(run.window)
-    wait_for("the window to go", lambda: not run.desktop.state(run.window)["front"])
+    wait_for("the window to go", lambda: not run.desktop.state(run.window)["front"], *PACE)
     if isinstance(raises, str):
         test.assertFalse(run.desktop.state(run.window)[raises])
     asked = run.activations() if run.desktop.protocol == "sni" else 0
     run.desktop.click(*run.entry(run.up, run.down))
     if run.desktop.protocol == "sni":
-        wait_for("the tray to pass the click on to korvi", lambda: run.activations() > asked)
+        wait_for("the tray to pass the click on to korvi", lambda: run.activations() > asked, *PACE)
     if raises is True:
-        wait_for("the window back in front", lambda: run.desktop.state(run.window)["front"])
+        wait_for("the window back in front", lambda: run.desktop.state(run.window)["front"], *PACE)
         after = run.desktop.state(run.window)
         test.assertEqual((after["x"], after["y"]), (before["x"], before["y"]))
     elif raises:  # the desktop takes korvi's request its own way, and marks the window
-        wait_for(f"the window {raises}", lambda: run.desktop.state(run.window)[raises])
+        wait_for(f"the window {raises}", lambda: run.desktop.state(run.window)[raises], *PACE)
         test.assertFalse(run.desktop.state(run.window)["front"])
     else:  # korvi's request goes nowhere: give it the time it takes elsewhere, then look
         time.sleep(1)
@@ -150,7 +155,7 @@ def closing_writes_the_position(test, run):
     def moved():
         state = run.desktop.state(run.window)
         return state if (state["x"], state["y"]) != (start["x"], start["y"]) else None
-    state = wait_for("the window moved", moved)
+    state = wait_for("the window moved", moved, *PACE)
     run.desktop.close(run.window)
     status, err = run.korvi.finish()
     test.assertEqual(status, 0, err)

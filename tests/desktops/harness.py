@@ -2,8 +2,9 @@
 korvi started in it, the watched host made silent and answering again, and korvi's icon found
 on a screenshot by the icon's own colours.
 
-A desktop driver (a subclass of Desktop, one module per desktop) starts the desktop headless
-and answers for it: screenshots, real pointer clicks, where its tray is, korvi's window.
+A desktop driver (a subclass of driver.Desktop, one module per desktop) starts the desktop
+headless and answers for it: screenshots, real pointer clicks, where its tray is, korvi's
+window.
 """
 
 import os
@@ -18,7 +19,13 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(HERE, "..", "e2e"), os.path.join(HERE, "..", "hardening")]
 from korvi_run import Korvi, lay_out, read, settings  # noqa: E402,F401  (re-exported)
+from xevents import PROPERTY_CHANGE, STRUCTURE_NOTIFY, SUBSTRUCTURE_NOTIFY, XEvents  # noqa: E402
 from xsession import private_bus, wait_for  # noqa: E402,F401
+from driver import Desktop  # noqa: E402,F401  (re-exported: drivers subclass it)
+
+# A desktop starting beside others on two busy cores can take many seconds; a wait for it
+# ends as soon as it is up, and this only bounds it.
+START_TIMEOUT = 60
 
 MARK = "KORVI_DESKTOP_SESSION"  # in the environment of everything a session starts
 
@@ -85,12 +92,17 @@ class Session:
         if as_user and self.user:
             argv = ["setpriv", f"--reuid={self.user}", f"--regid={self.user}", "--clear-groups",
                     *argv]
-        name = os.path.basename(argv[-1] if as_user else argv[0])
-        with open(self.path(f"{name}.log"), "ab") as log:
-            popen.setdefault("stdout", log)
-            popen.setdefault("stderr", subprocess.STDOUT)
+        log = None
+        if "stdout" not in popen:
+            name = os.path.basename(argv[-1] if as_user else argv[0])
+            log = open(self.path(f"{name}.log"), "ab")
+            popen.update(stdout=log, stderr=popen.get("stderr", subprocess.STDOUT))
+        try:
             proc = subprocess.Popen(argv, env=dict(env or self.env, **{MARK: self.env[MARK]}),
                                     start_new_session=True, stdin=subprocess.DEVNULL, **popen)
+        finally:
+            if log:
+                log.close()
         self.procs.append(proc)
         return proc
 
@@ -100,6 +112,16 @@ class Session:
                     *argv]
         return subprocess.run(argv, env=env or self.env, capture_output=True, text=True,
                               check=True, timeout=timeout).stdout
+
+    def logs(self, lines=12):
+        """The last lines of every log in the session's folder, to tell why something failed."""
+        text = ""
+        for name in sorted(os.listdir(self.dir)):
+            if name.endswith(".log"):
+                with open(self.path(name), errors="replace") as log:
+                    tail = log.read().splitlines()[-lines:]
+                text += f"--- {name}\n" + "".join(line + "\n" for line in tail)
+        return text
 
     def later(self, close):
         """Calls `close` once the session's processes have ended (e.g. an X server's close)."""
@@ -120,17 +142,16 @@ class Session:
 
     def close(self):
         for proc in reversed(self.procs):
-            if proc.poll() is None:
-                try:
-                    os.killpg(proc.pid, signal.SIGTERM)
-                except ProcessLookupError:
-                    pass
+            try:  # the group too: a leader that ended may have left children in it
+                os.killpg(proc.pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
         deadline = time.monotonic() + 5
         for proc in self.procs:
             try:
                 proc.wait(max(0.1, deadline - time.monotonic()))
             except subprocess.TimeoutExpired:
-                os.killpg(proc.pid, signal.SIGKILL)
+                proc.kill()
                 proc.wait()
             for pipe in (proc.stdout, proc.stderr):
                 if pipe:
@@ -150,6 +171,26 @@ class Session:
         if self.user:
             subprocess.run(["userdel", self.user], check=False, stderr=subprocess.DEVNULL)
         shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def wait_x(server, what, check, timeout=START_TIMEOUT):
+    """Waits for `check` on the X server `server`, looking again when its root window changes
+    (a property set, a window mapped, a tray announced) or a second has passed, rather than
+    polling: the desktop needs the processor to get there."""
+    events = XEvents(server, PROPERTY_CHANGE | STRUCTURE_NOTIFY | SUBSTRUCTURE_NOTIFY)
+    try:
+        deadline = time.monotonic() + timeout
+        while True:
+            value = check()
+            if value:
+                return value
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise AssertionError(f"timed out after {timeout} s waiting for {what}")
+            if events.next(lambda event: True, min(left, 1.0)) is not None:
+                events.drain()
+    finally:
+        events.close()
 
 
 def silence(korvi, silent):
@@ -186,89 +227,3 @@ def find_colour(png, area, colour, tolerance=40, least=12):
     if len(hits) < least:
         return None
     return (x0 + sum(h[0] for h in hits) // len(hits), y0 + sum(h[1] for h in hits) // len(hits))
-
-
-class Desktop:
-    """What a desktop driver implements, and what its desktop decides.
-
-    The checks read the class attributes; a driver sets them for its desktop."""
-
-    name = ""              # the run's name: the screenshot is <build>/desktops/<name>.png
-    protocol = "sni"       # how korvi's entry reaches the tray: "sni" or "xembed"
-    places = True          # honours the position korvi asks for (korvi.ini's top/left)
-    task_bar = True        # has a task bar, and keeps korvi's tool window out of it
-    hides_by = "minimise"  # how a user takes the window away: "minimise", or "cover" where the
-    #                        desktop offers no minimise for a tool window
-    click_raises = True    # a click on the entry brings the window back in front; else the
-    #                        key of state() that shows what the desktop made of it instead,
-    #                        or None: the window stays behind, unmarked
-    knows_position = True  # korvi can read its window's position (not on Wayland itself)
-    korvi_as_user = False  # korvi runs as the session's user (the desktop refuses root)
-    user = False           # the session needs a throw-away user
-    requires = ()          # programs the desktop needs
-
-    def __init__(self, args):
-        self.args = args  # desktops.py's command line: --korvi, --assets, helper programs
-
-    def unavailable(self):
-        """Why this desktop cannot run here, or None."""
-        if os.geteuid() != 0:
-            return "korvi runs in a network namespace of its own (unshare -n), which needs root"
-        missing = [p for p in self.requires if not shutil.which(p)]
-        if missing:
-            return f"not installed: {' '.join(missing)} (scripts/packages-desktops.txt)"
-        return None
-
-    def start(self, session):
-        """Starts the desktop headless with its tray host; returns once the host is ready."""
-        raise NotImplementedError
-
-    def korvi_env(self):
-        """What korvi's environment adds to the session's (DISPLAY, WAYLAND_DISPLAY, bus)."""
-        return {}
-
-    def screenshot(self, path):
-        raise NotImplementedError
-
-    def click(self, x, y):
-        """A real left click at screen x, y, through the X server or the compositor."""
-        raise NotImplementedError
-
-    def tray_area(self):
-        """(x, y, width, height) of the desktop's tray on the screen."""
-        raise NotImplementedError
-
-    def task_bar_area(self):
-        """Where a task bar would show korvi's window, or None."""
-        return None
-
-    def docked(self, korvi):
-        """Whether a window of korvi's own shows inside the tray (as XEmbed docks one), or None
-        where the desktop cannot tell."""
-        return None
-
-    def window(self, korvi):
-        """A handle to korvi's window, once it shows."""
-        raise NotImplementedError
-
-    def state(self, window):
-        """{"x", "y": the frame's top-left as korvi saves it; "shown"; "front": shown, active
-        and above every other window}."""
-        raise NotImplementedError
-
-    def own_place(self, window):
-        """Where the desktop puts the window when it does not honour korvi's position."""
-        raise NotImplementedError
-
-    def hide(self, window):
-        """Minimises the window, or covers it (hides_by)."""
-        raise NotImplementedError
-
-    def move(self, window, x, y):
-        """Moves the window's frame to x, y as a user would."""
-        raise NotImplementedError
-
-    def close(self, window):
-        """What the window's close button does."""
-        raise NotImplementedError
-

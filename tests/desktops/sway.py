@@ -6,7 +6,7 @@ import glob
 import json
 import os
 
-from harness import Desktop, wait_for
+from harness import START_TIMEOUT, Desktop, wait_for
 
 # Xwayland's display goes into a file, where the test reads it for korvi.
 SWAY = """output HEADLESS-1 resolution 800x600 position 0 0
@@ -29,7 +29,7 @@ class Sway(Desktop):
     name = "sway"
     protocol = "sni"
     places = False         # sway places X11 windows itself: floating ones in the middle
-    task_bar = False       # waybar here has no task bar
+    task_bar = None        # sway has no task bar, nor has waybar in its default setup
     hides_by = "cover"     # sway has no minimise
     click_raises = "urgent"  # sway takes korvi's request to be activated as urgency
     korvi_as_user = True
@@ -60,16 +60,17 @@ class Sway(Desktop):
                 with open(display) as file:
                     return os.path.basename(sockets[0]), ipc[0], file.read().strip()
             return None
-        wayland, self.ipc, self.display = wait_for("sway", up, 20)
+        wayland, self.ipc, self.display = wait_for("sway", up, START_TIMEOUT, 0.1)
         self.env = dict(session.env, WAYLAND_DISPLAY=wayland, SWAYSOCK=self.ipc)
         # korvi has a runtime folder of its own: it finds sway's socket by its full path.
         self.wayland = os.path.join(runtime, wayland)
         session.start([self.args.pointer_device], env=self.env, as_user=True)
         wait_for("a pointer on sway's seat", lambda: json.loads(
-            self.swaymsg("-t", "get_seats"))[0]["capabilities"] & 1)
+            self.swaymsg("-t", "get_seats"))[0]["capabilities"] & 1, START_TIMEOUT, 0.1)
         wait_for("waybar's tray (the StatusNotifierWatcher)", lambda: "boolean true" in session.run(
             ["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/",
-             "org.freedesktop.DBus.NameHasOwner", "string:org.kde.StatusNotifierWatcher"]), 20)
+             "org.freedesktop.DBus.NameHasOwner", "string:org.kde.StatusNotifierWatcher"]),
+            START_TIMEOUT, 0.2)
 
     def swaymsg(self, *args):
         return self.session.run(["swaymsg", *args], env=self.env)
@@ -115,7 +116,7 @@ class Sway(Desktop):
             if korvi.proc.poll() is not None:
                 raise AssertionError(f"korvi ended: {korvi.proc.stderr.read()}")
             return None
-        return wait_for("korvi's window", shown, 15)
+        return wait_for("korvi's window", shown, START_TIMEOUT, 0.1)
 
     def state(self, con):
         tree = self.tree()
@@ -152,7 +153,7 @@ class SwayWayland(Sway):
     """korvi on Wayland itself: sway without Xwayland for korvi to go to."""
     name = "sway-wayland"
     knows_position = False  # no Wayland program learns where its window is
-    # korvi has had no input event to ask for activation with (xdg-activation needs one).
+    # A Wayland program may ask to be activated only with a token from its own recent input.
     click_raises = None
     shell = "xdg_shell"
 

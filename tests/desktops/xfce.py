@@ -5,7 +5,7 @@ korvi takes the watcher when its bus has one, so the XEmbed run gives korvi a bu
 import re
 import subprocess
 
-from harness import Desktop, wait_for
+from harness import Desktop, wait_for, wait_x
 from xsession import XServer
 
 PANEL = """<?xml version="1.0" encoding="UTF-8"?>
@@ -54,11 +54,11 @@ class Xfce(Desktop):
         session.write("home/.config/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml", PANEL)
         session.bus(activation=True)  # xfconfd, started by the bus, reads the panel's settings
         session.start(["xfwm4", "--compositor=off"])
-        wait_for("xfwm4", lambda: "_NET_SUPPORTING_WM_CHECK(WINDOW)" in
-                 self.x.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"]))
+        wait_x(self.x, "xfwm4", lambda: "_NET_SUPPORTING_WM_CHECK(WINDOW)" in
+               self.x.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"]))
         session.start(["xfce4-panel"])
-        self.panel = wait_for("xfce4-panel", self._panel, 20)
-        wait_for("the panel's tray", self._tray_ready, 20)
+        self.panel = wait_x(self.x, "xfce4-panel", self._panel)
+        wait_x(self.x, "the panel's tray", self._tray_ready)
 
     def _panel(self):
         for window in self.x.find("--onlyvisible", "--class", "^xfce4-panel$"):
@@ -101,7 +101,7 @@ class Xfce(Desktop):
             if korvi.proc.poll() is not None:
                 raise AssertionError(f"korvi ended: {korvi.proc.stderr.read()}")
             return None
-        window = wait_for("korvi's window", shown, 15)
+        window = wait_x(self.x, "korvi's window", shown)
         wait_for("xfwm4's frame", lambda: self.x.frame_extents(window))
         return window
 

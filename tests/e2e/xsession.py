@@ -34,13 +34,13 @@ def private_bus(folder, kind="session", activation=False, env=None):
     return daemon, daemon.stdout.readline().strip()
 
 
-def wait_for(what, check, timeout=10.0):
+def wait_for(what, check, timeout=10.0, interval=0.05):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         value = check()
         if value:
             return value
-        time.sleep(0.05)
+        time.sleep(interval)
     raise AssertionError(f"timed out after {timeout} s waiting for {what}")
 
 

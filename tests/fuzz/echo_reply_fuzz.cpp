@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/echo.h"
-#include "platform/posix/icmp_packet.h"
+#include "platform/linux/echo_packet.h"
 #include "probe/echo_reply.h"
 #include "tests/fuzz/fuzz_check.h"
 

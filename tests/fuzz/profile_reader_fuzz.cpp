@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "platform/ansi.h"
-#include "platform/posix/profile_text.h"
+#include "platform/common/profile_text.h"
 #include "settings/ini.h"
 #include "tests/fuzz/fuzz_check.h"
 

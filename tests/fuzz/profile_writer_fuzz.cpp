@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/profile_text.h"
+#include "platform/common/profile_text.h"
 #include "platform/profile.h"
 #include "tests/fuzz/fuzz_check.h"
 

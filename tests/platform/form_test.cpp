@@ -10,10 +10,10 @@
 #include <fstream>
 #include <limits>
 
-#include "monitor/form1.h"
+#include "monitor/monitor_window.h"
 #include "platform/notify.h"
 #include "platform/qt/backend.h"
-#include "platform/qt/form.h"
+#include "platform/qt/window_form.h"
 
 namespace platform::qt {
 namespace {

@@ -14,7 +14,7 @@
 
 #include "platform/notify.h"
 #include "platform/qt/backend.h"
-#include "platform/qt/form.h"
+#include "platform/qt/window_form.h"
 
 namespace platform::qt {
 namespace {

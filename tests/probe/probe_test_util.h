@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/posix/icmp_socket.h"
+#include "platform/linux/echo_socket.h"
 #include "probe/echo_reply.h"
 
 namespace probe_test {

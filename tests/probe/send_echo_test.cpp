@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/icmp_socket.h"
-#include "probe/module1.h"
+#include "platform/linux/echo_socket.h"
+#include "probe/send_echo.h"
 #include "tests/probe/probe_test_util.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "monitor/form1.h"
+#include "monitor/monitor_window.h"
 #include "platform/notify.h"
 #include "platform/window.h"
 

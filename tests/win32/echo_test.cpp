@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "probe/module1.h"
+#include "probe/send_echo.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <memory>
 
-#include "monitor/form1.h"
+#include "monitor/monitor_window.h"
 #include "platform/window.h"
 #include "tests/win32/window_test_support.h"
 

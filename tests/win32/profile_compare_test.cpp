@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/profile_text.h"
+#include "platform/common/profile_text.h"
 #include "platform/profile.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "monitor/form1.h"
+#include "monitor/monitor_window.h"
 #include "platform/ansi.h"
 #include "platform/window.h"
 #include "tests/win32/window_test_support.h"

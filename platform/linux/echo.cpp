@@ -18,9 +18,9 @@
 #include <ctime>
 
 #include "platform/echo.h"
-#include "platform/posix/icmp_open.h"
-#include "platform/posix/icmp_packet.h"
-#include "platform/posix/icmp_socket.h"
+#include "platform/linux/echo_open.h"
+#include "platform/linux/echo_packet.h"
+#include "platform/linux/echo_socket.h"
 
 namespace platform {
 namespace {

@@ -3,8 +3,8 @@
 #include <utility>
 
 #include "platform/ansi.h"
-#include "platform/win32/form.h"
 #include "platform/win32/tray_entries.h"
+#include "platform/win32/window_form.h"
 
 namespace platform {
 namespace {

@@ -4,7 +4,7 @@
 #include <exception>
 
 #include "platform/qt/backend.h"
-#include "platform/qt/form.h"
+#include "platform/qt/window_form.h"
 
 namespace platform::qt {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/posix/profile_text.h"
+#include "platform/common/profile_text.h"
 
 #include <algorithm>
 #include <cstddef>

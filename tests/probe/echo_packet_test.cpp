@@ -1,4 +1,4 @@
-#include "platform/posix/icmp_packet.h"
+#include "platform/linux/echo_packet.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

@@ -1,17 +1,12 @@
-#include "platform/win32/form.h"
+#include "platform/win32/window_form.h"
 
 #include <cmath>
 #include <string>
 #include <utility>
 
-#include "platform/ansi.h"
-#include "platform/win32/last_error.h"
-#include "platform/win32/tray_entries.h"
-
 namespace platform {
 namespace {
 
-constexpr UINT_PTR kTimerId = 1;
 // Window coordinates beyond this are not kept by the window manager.
 constexpr long kMaxPixel = 32767;
 
@@ -25,73 +20,7 @@ int ToPixels(const char* edge, float twips) {
   return static_cast<int>(pixels);
 }
 
-HICON LoadIconFile(const std::wstring& path, int size) {
-  const std::string bytes = ToAnsi(path);
-  const auto icon = static_cast<HICON>(
-      LoadImageA(nullptr, bytes.c_str(), IMAGE_ICON, size, size, LR_LOADFROMFILE));
-  if (icon == nullptr) {
-    throw RuntimeError("cannot load the icon file \"" + bytes +
-                       "\": " + LastErrorText(GetLastError()));
-  }
-  return icon;
-}
-
 }  // namespace
-
-EditControl::~EditControl() {
-  if (brush_) DeleteObject(brush_);
-}
-
-std::wstring EditControl::Text() const {
-  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(edit_)) + 1, L'\0');
-  text.resize(
-      static_cast<std::size_t>(GetWindowTextW(edit_, text.data(), static_cast<int>(text.size()))));
-  return text;
-}
-
-void EditControl::SetText(const std::wstring& text) {
-  SetWindowTextW(edit_, text.c_str());
-}
-
-void EditControl::SetBackColor(std::uint32_t color) {
-  // The platform colour and COLORREF share their layout: red in the low byte.
-  color_ = static_cast<COLORREF>(color & 0xFFFFFFu);
-  if (brush_) DeleteObject(brush_);
-  brush_ = CreateSolidBrush(color_);
-  InvalidateRect(edit_, nullptr, TRUE);
-}
-
-HBRUSH EditControl::Paint(HDC dc) const {
-  if (brush_ == nullptr) return nullptr;
-  SetBkColor(dc, color_);
-  return brush_;
-}
-
-void WindowTimer::SetInterval(std::int32_t milliseconds) {
-  if (milliseconds < 0) {
-    throw RuntimeError("the timer cannot tick every " + std::to_string(milliseconds) + " ms");
-  }
-  interval_ = milliseconds;
-  if (running_) Start();
-}
-
-void WindowTimer::SetEnabled(bool enabled) {
-  enabled_ = enabled;
-}
-
-void WindowTimer::Start() {
-  running_ = true;
-  if (enabled_ && interval_ > 0) {
-    SetTimer(window_, kTimerId, static_cast<UINT>(interval_), nullptr);
-  } else {
-    KillTimer(window_, kTimerId);
-  }
-}
-
-void WindowTimer::Stop() {
-  running_ = false;
-  KillTimer(window_, kTimerId);
-}
 
 Win32Form::Win32Form(HWND window, HWND text1, HWND text2, HICON small_icon, HICON big_icon)
     : window_(window),

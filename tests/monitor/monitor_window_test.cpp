@@ -1,7 +1,7 @@
 // The window's handlers on the real window of the platform (an X server in the test run) and
 // real settings files. The handlers read korvi.ini beside the executable, so this binary runs
 // alone in its own folder.
-#include "monitor/form1.h"
+#include "monitor/monitor_window.h"
 
 #include <gtest/gtest.h>
 

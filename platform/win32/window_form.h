@@ -91,6 +91,10 @@ class Win32Form final : public Form {
   std::optional<std::string> failure_;
 };
 
+// The icon in the file at `path`, at `size` pixels square; a RuntimeError naming the file when
+// it cannot be loaded.
+HICON LoadIconFile(const std::wstring& path, int size);
+
 // Shows a run-time error to the user: on standard error and in a message box.
 void ReportRuntimeError(const std::string& message);
 

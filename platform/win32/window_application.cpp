@@ -3,8 +3,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/win32/form.h"
 #include "platform/win32/last_error.h"
+#include "platform/win32/window_form.h"
 #include "platform/window.h"
 
 namespace platform {

@@ -1,4 +1,4 @@
-#include "platform/posix/icmp_open.h"
+#include "platform/linux/echo_open.h"
 
 #include <linux/icmp.h>
 #include <netinet/in.h>
@@ -14,7 +14,7 @@
 #include <string>
 #include <system_error>
 
-#include "platform/posix/icmp_packet.h"
+#include "platform/linux/echo_packet.h"
 
 namespace platform {
 namespace {

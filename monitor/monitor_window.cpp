@@ -1,4 +1,4 @@
-#include "monitor/form1.h"
+#include "monitor/monitor_window.h"
 
 #include <string>
 #include <utility>
@@ -6,7 +6,7 @@
 #include "monitor/conversions.h"
 #include "monitor/log_text.h"
 #include "platform/ansi.h"
-#include "probe/module1.h"
+#include "probe/send_echo.h"
 #include "settings/ini.h"
 #include "tray/task_icon.h"
 

@@ -1,4 +1,4 @@
-#include "probe/module1.h"
+#include "probe/send_echo.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,7 +1,7 @@
 #pragma once
 // Opening the ICMP socket behind an echo handle, and saying once why none could be opened.
 
-#include "platform/posix/icmp_socket.h"
+#include "platform/linux/echo_socket.h"
 
 namespace platform {
 

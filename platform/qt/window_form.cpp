@@ -1,20 +1,10 @@
-#include "platform/qt/form.h"
+#include "platform/qt/window_form.h"
 
 #include <QCloseEvent>
-#include <QGuiApplication>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QTextDocument>
 #include <QWindow>
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
-#include <map>
 #include <string>
-#include <utility>
-
-#include <xcb/xcb.h>
 
 #include "platform/qt/backend.h"
 
@@ -23,16 +13,6 @@ namespace {
 
 // X keeps window coordinates in 16 signed bits.
 constexpr double kMaxPixels = 32767;
-
-std::map<std::uint32_t, QtForm*>& Forms() {
-  static std::map<std::uint32_t, QtForm*> forms;
-  return forms;
-}
-
-int DesignPixels(int twips) {
-  return static_cast<int>(std::lround(twips / double(kTwipsPerPixel)));
-}
-
 int PositionPixels(float twips) {
   const double pixels = std::round(double(twips) / kTwipsPerPixel);
   if (!(std::abs(pixels) <= kMaxPixels)) {
@@ -64,121 +44,7 @@ class FormWindow final : public QWidget {
  private:
   QtForm& owner_;
 };
-
-// A tool window stays out of the task bar and the pager. Window managers mostly skip utility
-// windows anyway; the explicit states make it so for every task bar. Qt keeps states it does
-// not manage itself when it maps the window.
-void SkipTaskBar(WId window) {
-  const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-  if (x11 == nullptr) return;
-  xcb_connection_t* connection = x11->connection();
-  const auto atom = [connection](const char* name) {
-    const auto cookie =
-        xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(strlen(name)), name);
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
-    const xcb_atom_t found = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-    free(reply);
-    return found;
-  };
-  const xcb_atom_t state = atom("_NET_WM_STATE");
-  const xcb_atom_t skip[] = {atom("_NET_WM_STATE_SKIP_TASKBAR"), atom("_NET_WM_STATE_SKIP_PAGER")};
-  if (state == XCB_ATOM_NONE || skip[0] == XCB_ATOM_NONE || skip[1] == XCB_ATOM_NONE) return;
-  xcb_change_property(connection, XCB_PROP_MODE_APPEND, static_cast<xcb_window_t>(window), state,
-                      XCB_ATOM_ATOM, 32, 2, skip);
-  xcb_flush(connection);
-}
-
 }  // namespace
-
-QtEditBox::QtEditBox(const EditDesign& design, const char* name, std::function<void()> build)
-    : design_(design), name_(name), build_(std::move(build)) {}
-
-void QtEditBox::Build(QWidget* parent) {
-  if (Widget() != nullptr) return;
-  QWidget* widget = nullptr;
-  if (design_.multi_line) {
-    log_ = new QPlainTextEdit(parent);
-    log_->setVerticalScrollBarPolicy(design_.vertical_scroll_bar ? Qt::ScrollBarAlwaysOn
-                                                                 : Qt::ScrollBarAsNeeded);
-    log_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    log_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    log_->setTabChangesFocus(true);
-    widget = log_;
-  } else {
-    line_ = new QLineEdit(parent);
-    widget = line_;
-  }
-  widget->setObjectName(name_);
-  widget->setGeometry(DesignPixels(design_.left), DesignPixels(design_.top),
-                      DesignPixels(design_.width), DesignPixels(design_.height));
-  if (!text_.empty()) SetText(std::exchange(text_, {}));
-  if (color_) Apply(*color_);
-}
-
-QWidget* QtEditBox::Widget() const {
-  return line_ ? static_cast<QWidget*>(line_) : static_cast<QWidget*>(log_);
-}
-
-std::wstring QtEditBox::Text() const {
-  // What a box reads back is what Qt made of the text (a log box ends lines its own way).
-  if (Widget() == nullptr) build_();
-  if (line_) return line_->text().toStdWString();
-  QString text = log_->document()->toRawText();
-  text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
-  return text.toStdWString();
-}
-
-void QtEditBox::SetText(const std::wstring& text) {
-  // The document takes CR LF as one line end.
-  if (line_) {
-    line_->setText(QString::fromStdWString(text));
-  } else if (log_) {
-    log_->setPlainText(QString::fromStdWString(text));
-  } else {
-    text_ = text;
-  }
-}
-
-void QtEditBox::SetBackColor(std::uint32_t color) {
-  if (Widget() == nullptr) {
-    color_ = color;
-  } else {
-    Apply(color);
-  }
-}
-
-void QtEditBox::Apply(std::uint32_t color) {
-  // A log box paints its background through its viewport. Recolouring only that keeps the
-  // scroll bar's palette, and with it the style's cached scroll-bar pictures: recolouring the
-  // whole box would add new ones at every change, for weeks.
-  QWidget* widget = log_ ? log_->viewport() : Widget();
-  QPalette palette = widget->palette();
-  palette.setColor(QPalette::Base, QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF));
-  widget->setPalette(palette);
-}
-
-QtTimer::QtTimer(std::int32_t interval, bool enabled) : interval_(interval), enabled_(enabled) {}
-
-void QtTimer::SetInterval(std::int32_t milliseconds) {
-  if (milliseconds < 0) {
-    throw RuntimeError("a timer interval must be 0 (stopped) or a positive number of ms");
-  }
-  interval_ = milliseconds;
-  Apply();
-}
-
-void QtTimer::Run(bool running) {
-  running_ = running;
-  Apply();
-}
-
-void QtTimer::Apply() {
-  if (running_ && enabled_ && interval_ > 0) {
-    timer_.start(interval_);
-  } else {
-    timer_.stop();
-  }
-}
 
 QtForm::QtForm(const FormDesign& design) : window_(std::make_unique<FormWindow>(*this)) {
   window_->setWindowTitle(QString::fromStdWString(design.caption));
@@ -292,14 +158,6 @@ bool QtForm::Closing() {
   events_ = nullptr;
   EndRun(0);
   return true;
-}
-
-void DeliverWindowMessage(std::uint32_t hwnd, std::uint32_t message, std::uint32_t param) {
-  if (auto it = Forms().find(hwnd); it != Forms().end()) it->second->Deliver(message, param);
-}
-
-void StopAllTimers() {
-  for (auto& [hwnd, form] : Forms()) form->Ticks().Run(false);
 }
 
 }  // namespace platform::qt

@@ -3,8 +3,10 @@
 
 #include <QTimer>
 #include <QWidget>
+#include <cmath>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -103,5 +105,16 @@ class QtForm final : public Form {
 
 // A failure stops the ticks of every window at once.
 void StopAllTimers();
+
+// The live windows by handle: tray messages and failures reach them through it.
+std::map<std::uint32_t, QtForm*>& Forms();
+
+// Keeps the window out of the task bar and the pager.
+void SkipTaskBar(WId window);
+
+// A size or a place of the design, in pixels.
+inline int DesignPixels(int twips) {
+  return static_cast<int>(std::lround(twips / double(kTwipsPerPixel)));
+}
 
 }  // namespace platform::qt

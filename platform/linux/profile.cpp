@@ -1,0 +1,112 @@
+// The profile functions over real files. A write never leaves a half-written file behind: the
+// new content goes into a temporary file beside the original, which is flushed and then renamed
+// over it, so a crash or a full disk leaves either the old file or the new one.
+
+#include "platform/profile.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "platform/common/profile_text.h"
+#include "platform/linux/profile_file.h"
+
+namespace platform {
+namespace {
+
+using namespace profile_file;
+
+void WarnUnreadableOnce(const std::string& path, const std::string& why) {
+  static std::mutex mutex;
+  static std::set<std::string> warned;
+  std::lock_guard lock(mutex);
+  if (warned.insert(path).second) {
+    std::fprintf(stderr, "korvi: cannot read %s: %s; every setting in it reads as missing\n",
+                 path.c_str(), why.c_str());
+  }
+}
+
+// Names shown in a message stay on its one line.
+std::string Printable(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(c));
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+bool Complain(std::string_view section, std::string_view key, const std::string& path,
+              const std::string& why, bool existed) {
+  std::fprintf(stderr, "korvi: cannot save [%s] %s in %s: %s; %s\n", Printable(section).c_str(),
+               Printable(key).c_str(), Printable(path).c_str(), why.c_str(),
+               existed ? "the file is unchanged" : "no file was written");
+  return false;
+}
+
+}  // namespace
+
+std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
+                                       const char* default_value, char* buffer, std::uint32_t size,
+                                       const char* file) {
+  if (buffer == nullptr || size == 0) return 0;
+  std::string_view chosen = default_value ? default_value : "";
+  while (!chosen.empty() && chosen.back() == ' ') chosen.remove_suffix(1);
+
+  std::string text;
+  if (section != nullptr && key != nullptr && file != nullptr) {
+    ReadResult read = ReadWhole(file, text);
+    if (read.status == ReadStatus::kOk) {
+      if (auto value = profile_text::FindValue(text, section, key)) chosen = *value;
+    } else if (read.status == ReadStatus::kFailed) {
+      WarnUnreadableOnce(file, read.why);
+    }
+  }
+  std::size_t length = std::min<std::size_t>(chosen.size(), size - 1);
+  std::memcpy(buffer, chosen.data(), length);
+  buffer[length] = '\0';
+  return static_cast<std::uint32_t>(length);
+}
+
+bool WritePrivateProfileStringA(const char* section, const char* key, const char* value,
+                                const char* file) {
+  const std::string path = file ? file : "";
+  if (path.empty() || section == nullptr || key == nullptr || value == nullptr) {
+    return Complain(section ? section : "", key ? key : "", path,
+                    "the file, section, key or value is missing", true);
+  }
+  std::string why = profile_text::RefusalReason(section, key, value);
+  if (!why.empty()) return Complain(section, key, path, why, true);
+
+  const std::string target = ResolveLinks(path);
+  HoldFolderLock(target);
+  std::string old;
+  ReadResult read = ReadWhole(target, old);
+  const bool existed = read.status != ReadStatus::kMissing;
+  if (read.status == ReadStatus::kFailed) return Complain(section, key, target, read.why, true);
+  if (existed && access(target.c_str(), W_OK) != 0) {
+    return Complain(section, key, target, std::strerror(errno), true);
+  }
+
+  std::string updated = profile_text::ApplyWrite(old, section, key, value, "\n");
+  if (existed && updated == old) return true;
+
+  RemoveStaleTemporaries(target);
+  why = Replace(target, updated, existed ? &read.stat : nullptr);
+  if (!why.empty()) return Complain(section, key, target, why, existed);
+  return true;
+}
+
+}  // namespace platform
