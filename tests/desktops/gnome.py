@@ -7,7 +7,7 @@ GNOME), or, with QT_QPA_PLATFORM=wayland, to the shell itself."""
 import ast
 import json
 
-from harness import Desktop, wait_for
+from harness import START_TIMEOUT, Desktop, wait_for
 
 # GNOME 43 has no switch for the unsafe mode that Eval and screenshots need: a test-only
 # extension turns it on. It also leaves the overview the shell opens at start-up.
@@ -26,7 +26,8 @@ function enable() {
 function disable() {}
 """
 SETTINGS = (
-    ("org.gnome.shell", "enabled-extensions", f"['ubuntu-appindicators@ubuntu.com', '{EXTENSION}']"),
+    ("org.gnome.shell", "enabled-extensions",
+     f"['ubuntu-appindicators@ubuntu.com', '{EXTENSION}']"),
     ("org.gnome.shell", "disable-user-extensions", "false"),
     ("org.gnome.desktop.notifications", "show-banners", "false"),  # nothing over the top bar
 )
@@ -64,7 +65,7 @@ class Gnome(Desktop):
     name = "gnome"
     protocol = "sni"
     places = True
-    task_bar = False      # GNOME has no task bar: windows show in the overview
+    task_bar = None       # GNOME has no task bar: windows show in the overview
     hides_by = "cover"    # GNOME offers no minimise for a tool window through Xwayland
     requires = ("gnome-shell", "gdbus", "gsettings", "Xwayland", "xmessage")
 
@@ -79,11 +80,11 @@ class Gnome(Desktop):
         for schema, key, value in SETTINGS:
             session.run(["gsettings", "set", schema, key, value])
         session.start(["gnome-shell", "--headless", "--wayland", "--virtual-monitor", "800x600"])
-        session.run(["gdbus", "wait", "--session", "--timeout", "30",
-                     "org.kde.StatusNotifierWatcher"], timeout=35)
+        session.run(["gdbus", "wait", "--session", "--timeout", str(START_TIMEOUT),
+                     "org.kde.StatusNotifierWatcher"], timeout=START_TIMEOUT + 5)
         wait_for("the shell to finish starting", lambda: self.eval(
             "!Main.layoutManager._startingUp && !Main.overview.visible "
-            "&& !Main.overview.animationInProgress"), 20)
+            "&& !Main.overview.animationInProgress"), START_TIMEOUT, 0.1)
         runtime = session.env["XDG_RUNTIME_DIR"]
         # korvi has a runtime folder of its own: it finds the shell's socket by its full path.
         self.env = {name: self.eval(f"GLib.getenv('{name}')")
@@ -125,7 +126,7 @@ class Gnome(Desktop):
             if korvi.proc.poll() is not None:
                 raise AssertionError(f"korvi ended: {korvi.proc.stderr.read()}")
             return None
-        return wait_for("korvi's window", shown, 15)
+        return wait_for("korvi's window", shown, START_TIMEOUT, 0.1)
 
     def state(self, pid):
         state = self.eval(STATE.format(pid=pid))
@@ -138,7 +139,8 @@ class Gnome(Desktop):
         self.session.start(["xmessage", "-geometry", geometry, "covering korvi"],
                            env=dict(self.session.env, **self.korvi_env()))
         wait_for("the covering window", lambda: self.eval(
-            "global.display.focus_window && global.display.focus_window.title === 'xmessage'"))
+            "global.display.focus_window && global.display.focus_window.title === 'xmessage'"),
+            interval=0.1)
 
     def move(self, pid, x, y):
         self.eval(f"{WINDOW.format(pid=pid)}.move_frame(true, {x}, {y}), true")

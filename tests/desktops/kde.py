@@ -13,7 +13,7 @@ import struct
 import subprocess
 import zlib
 
-from harness import Desktop, wait_for
+from harness import START_TIMEOUT, Desktop, wait_for
 
 # What a Plasma Wayland session sets for its programs; KWin's two switches let a test's
 # clients take screenshots and give input without a .desktop file granting them.
@@ -22,7 +22,8 @@ ENV = {"XDG_SESSION_TYPE": "wayland", "XDG_CURRENT_DESKTOP": "KDE", "KDE_FULL_SE
        "KWIN_WAYLAND_NO_PERMISSION_CHECKS": "1", "KWIN_SCREENSHOT_NO_PERMISSION_CHECKS": "1",
        "QT_LOGGING_RULES": "kwin_scripting.debug=true"}  # a KWin script's print() to the log
 # KWin runs this once Xwayland is up: its display goes into a file, where the test reads it.
-TELL_DISPLAY = "sh -c 'cd \"$XDG_RUNTIME_DIR\" && echo $DISPLAY > xdisplay.new && mv xdisplay.new xdisplay'"
+TELL_DISPLAY = ("sh -c 'cd \"$XDG_RUNTIME_DIR\" && echo $DISPLAY > xdisplay.new && "
+                "mv xdisplay.new xdisplay'")
 # korvi's window (by its process), the panel, and what stands above korvi's window.
 QUERY = """const all = workspace.clientList().sort((a, b) => a.stackingOrder - b.stackingOrder);
 const korvi = all.find(c => c.pid === %d && c.caption === "B");
@@ -88,7 +89,7 @@ class Kde(Desktop):
                        "--socket", "wayland-kde", TELL_DISPLAY])
         runtime = session.env["XDG_RUNTIME_DIR"]
         display = os.path.join(runtime, "xdisplay")
-        wait_for("KWin and its Xwayland", lambda: os.path.exists(display), 20)
+        wait_for("KWin and its Xwayland", lambda: os.path.exists(display), START_TIMEOUT)
         with open(display) as file:
             session.env["DISPLAY"] = file.read().strip()
         session.env["WAYLAND_DISPLAY"] = "wayland-kde"
@@ -104,8 +105,8 @@ class Kde(Desktop):
         wait_for("Plasma's tray (a StatusNotifierHost at the watcher)", lambda: "true" in self.send(
             "--dest=org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
             "org.freedesktop.DBus.Properties.Get", "string:org.kde.StatusNotifierWatcher",
-            "string:IsStatusNotifierHostRegistered"), 60)
-        wait_for("Plasma's panel", lambda: self.query(0)["panel"], 20)
+            "string:IsStatusNotifierHostRegistered"), START_TIMEOUT, 0.1)
+        wait_for("Plasma's panel", lambda: self.query(0)["panel"], START_TIMEOUT, 0.1)
 
     def send(self, *call, reply=True):
         """A call on the session bus; "" while its destination is not there yet."""
@@ -115,27 +116,28 @@ class Kde(Desktop):
         except subprocess.CalledProcessError:
             return ""
 
-    def script(self, body):
-        """Runs `body` as a KWin script."""
-        name = f"korvi-{secrets.token_hex(4)}"
-        path = self.session.write(f"{name}.js", body)
-        for call in (("loadScript", f"string:{path}", f"string:{name}"), ("start",),
-                     ("unloadScript", f"string:{name}")):
-            self.session.run(["dbus-send", "--session", "--print-reply", "--dest=org.kde.KWin",
-                              "/Scripting", f"org.kde.kwin.Scripting.{call[0]}", *call[1:]])
+    def scripting(self, method, *args):
+        self.session.run(["dbus-send", "--session", "--print-reply", "--dest=org.kde.KWin",
+                          "/Scripting", f"org.kde.kwin.Scripting.{method}", *args])
 
     def query(self, pid, then=""):
         """What KWin knows of korvi's window and the panel; `then` acts on `korvi`."""
-        mark = f"korvi-{secrets.token_hex(4)}"
-        self.script(QUERY % (pid, mark, then))
+        name = f"korvi-{secrets.token_hex(4)}"
+        path = self.session.write(f"{name}.js", QUERY % (pid, name, then))
+        self.scripting("loadScript", f"string:{path}", f"string:{name}")
+        self.scripting("start")
 
         def answer():
             with open(self.log, errors="replace") as log:
                 for line in log:
-                    if mark in line:
-                        return json.loads(line.split(mark, 1)[1])
+                    if line.startswith(f"js: {name} "):
+                        return json.loads(line.split(name, 1)[1])
             return None
-        return wait_for("KWin's script", answer, 10)
+        # KWin reads and runs a script after start() has returned: unloaded only once it ran.
+        try:
+            return wait_for("KWin's script", answer, 10)
+        finally:
+            self.scripting("unloadScript", f"string:{name}")
 
     def korvi_env(self):
         return {"WAYLAND_DISPLAY": self.wayland}  # Qt 6.4 still takes xcb where DISPLAY is set
@@ -186,7 +188,7 @@ class Kde(Desktop):
             if korvi.proc.poll() is not None:
                 raise AssertionError(f"korvi ended: {korvi.proc.stderr.read()}")
             return None
-        return wait_for("korvi's window", shown, 15)
+        return wait_for("korvi's window", shown, START_TIMEOUT, 0.1)
 
     def state(self, pid):
         answer = self.query(pid)
