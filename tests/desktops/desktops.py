@@ -10,6 +10,7 @@ import argparse
 import glob
 import importlib
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -84,7 +85,8 @@ class Run:
                               timeout=10).stdout
 
     def watcher_items(self):
-        """The process behind each item that the desktop's StatusNotifierWatcher lists."""
+        """The process behind each item that the desktop's StatusNotifierWatcher lists (as
+        "bus name/path", or GNOME's "bus name@path")."""
         out = self.bus("--dest=org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
                        "org.freedesktop.DBus.Properties.Get",
                        "string:org.kde.StatusNotifierWatcher",
@@ -92,7 +94,7 @@ class Run:
         items = [line.split('"')[1] for line in out.splitlines() if '"' in line]
         pids = [self.bus("--dest=org.freedesktop.DBus", "/",
                          "org.freedesktop.DBus.GetConnectionUnixProcessID",
-                         "string:" + item.split("/")[0]).split()[-1:] for item in items]
+                         "string:" + re.split("[/@]", item)[0]).split()[-1:] for item in items]
         return [int(pid[0]) for pid in pids if pid]
 
 
@@ -196,6 +198,7 @@ def main():
     parser.add_argument("--assets", required=True)
     parser.add_argument("--shots", required=True)
     parser.add_argument("--pointer-device", help="tests/desktops/pointer_device, for sway")
+    parser.add_argument("--kwin-pointer", help="tests/desktops/kwin_pointer, for KDE Plasma")
     parser.add_argument("names", nargs="+", choices=sorted(DRIVERS))
     ARGS = parser.parse_args()
     os.makedirs(ARGS.shots, exist_ok=True)

@@ -72,8 +72,10 @@ class Korvi:
         self.folder = folder
         # Outside `folder`, so that the folder holds only what korvi itself put there.
         self.runtime = tempfile.mkdtemp(prefix="korvi-runtime-")
-        env = dict(server.env, XDG_RUNTIME_DIR=self.runtime, **(env or {}))
-        env.pop("QT_QPA_PLATFORM", None)
+        # Qt's platform is korvi's own choice unless the caller names one.
+        own = dict(server.env, XDG_RUNTIME_DIR=self.runtime)
+        own.pop("QT_QPA_PLATFORM", None)
+        env = dict(own, **(env or {}))
         if user:
             for name in ("", *os.listdir(folder)):
                 shutil.chown(os.path.join(folder, name), user, user)
