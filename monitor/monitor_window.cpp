@@ -17,7 +17,7 @@ using conversions::Failure;
 
 // Settings text can be anything, binary junk included.
 std::string Quoted(const std::wstring& value) {
-  return "\"" + platform::Escaped(platform::ToAnsi(value)) + "\"";
+  return platform::Quoted(platform::ToAnsi(value));
 }
 
 [[noreturn]] void SettingFault(const std::wstring& section, const std::wstring& key,

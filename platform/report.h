@@ -14,5 +14,7 @@ void Report(std::string_view message);
 // control characters, DEL, '"' and '\' become \xNN, so that the message stays on its line and
 // says exactly which bytes were meant.
 std::string Escaped(std::string_view bytes);
+// The same between double quotes.
+std::string Quoted(std::string_view bytes);
 
 }  // namespace platform

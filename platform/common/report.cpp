@@ -24,4 +24,10 @@ std::string Escaped(std::string_view bytes) {
   return out;
 }
 
+std::string Quoted(std::string_view bytes) {
+  // Appended: GCC 12 at -O3 warns falsely (-Wrestrict) about "\"" + std::string.
+  std::string out(1, '"');
+  return out.append(Escaped(bytes)).append(1, '"');
+}
+
 }  // namespace platform

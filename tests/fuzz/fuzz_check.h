@@ -10,10 +10,6 @@
 
 namespace fuzz {
 
-inline std::string Escaped(std::string_view bytes) {
-  return "\"" + platform::Escaped(bytes) + "\"";
-}
-
 [[noreturn]] inline void Fail(const char* file, int line, const char* what,
                               const std::string& detail = {}) {
   std::fprintf(stderr, "%s:%d: property broken: %s%s%s\n", file, line, what,
@@ -25,8 +21,8 @@ inline std::string Escaped(std::string_view bytes) {
 
 #define FUZZ_CHECK(condition) ((condition) ? void() : fuzz::Fail(__FILE__, __LINE__, #condition))
 
-#define FUZZ_CHECK_EQ(actual, expected)                                                        \
-  (((actual) == (expected)) ? void()                                                           \
-                            : fuzz::Fail(__FILE__, __LINE__, #actual " == " #expected,         \
-                                         "actual " + fuzz::Escaped(actual) + "\n  expected " + \
-                                             fuzz::Escaped(expected)))
+#define FUZZ_CHECK_EQ(actual, expected)                                                           \
+  (((actual) == (expected)) ? void()                                                              \
+                            : fuzz::Fail(__FILE__, __LINE__, #actual " == " #expected,            \
+                                         "actual " + platform::Quoted(actual) + "\n  expected " + \
+                                             platform::Quoted(expected)))
