@@ -89,7 +89,9 @@ class Form {
   // Makes the icon in the file at `path` the window's icon; a RuntimeError naming the file
   // when it cannot be loaded as an icon.
   virtual void SetIconFromFile(const std::wstring& path) = 0;
-  // Makes the window visible, restored and in front.
+  // Makes the window visible, restored and in front. A window whose title bar would be on no
+  // screen (placed where a monitor used to be) comes up wholly on the nearest screen instead,
+  // and its position reads back as that place.
   virtual void Show() = 0;
   virtual EditBox& Text1() = 0;
   virtual EditBox& Text2() = 0;

@@ -86,9 +86,13 @@ class QtForm final : public Form {
   void Deliver(std::uint32_t message, std::uint32_t param);
   // The user asked to close the window; false keeps it open.
   bool Closing();
+  // The window moved, or its frame came or changed.
+  void Moved();
 
  private:
   void Place(QPoint frame);
+  // A window whose title bar would be on no screen goes wholly onto the nearest one.
+  void KeepReachable();
   void SetIcon(const QIcon& icon);
   void BuildBoxes();
 
@@ -98,6 +102,7 @@ class QtForm final : public Form {
   std::unique_ptr<QtTimer> timer_;
   bool text1_first_ = true;
   bool built_ = false;
+  bool fit_when_framed_ = false;
   FormEvents* events_ = nullptr;
   std::uint32_t hwnd_ = 0;
   std::uint32_t icon_ = 0;

@@ -79,6 +79,8 @@ class Win32Form final : public Form {
   void Fail(std::string message);
   void Close();
   void Place(int left, int top);
+  // A window whose title bar would be on no monitor goes wholly onto the nearest one.
+  void KeepReachable();
 
   HWND window_;
   EditControl text1_;

@@ -196,6 +196,27 @@ class WindowManager(unittest.TestCase):
                            .replace(b"left=3000", b"left=%d" % left_twips)
         self.assertEqual(korvi.settings(), expected)
 
+    def test_a_window_off_every_screen_comes_up_on_it_and_the_file_waits_for_the_close(self):
+        server = XServer(tray=True, wm=True)
+        self.addCleanup(server.close)
+        settings = SETTINGS.replace(b"top=1500", b"top=-150000").replace(b"left=3000",
+                                                                         b"left=150000")
+        korvi = Korvi(self, server, settings)
+        window = korvi.window()
+        left, right, top, bottom = wait_for("the window's frame",
+                                            lambda: server.frame_extents(window))
+        info = wait_for("the window on the screen", lambda: (lambda i: i if i["y"] - top >= 0
+                        and i["x"] + i["width"] + right <= 800 else None)(server.info(window)))
+        self.assertEqual((info["x"] + info["width"] + right, info["y"] - top), (800, 0),
+                         "wholly on the screen, in the corner nearest to where it was put")
+        self.assertEqual(korvi.settings(), settings, "the file keeps its values while korvi runs")
+        server.close_window(window)
+        status, err = korvi.finish()
+        self.assertEqual(status, 0, err)
+        expected = settings.replace(b"top=-150000", b"top=0").replace(
+            b"left=150000", b"left=%d" % ((info["x"] - left) * 15))
+        self.assertEqual(korvi.settings(), expected, "the close writes where the window was")
+
 
 @unittest.skipUnless(os.geteuid() == 0, NEEDS_ROOT)
 class ProbeCycle(unittest.TestCase):

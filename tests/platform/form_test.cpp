@@ -9,6 +9,9 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <optional>
+
+#include "platform/common/window_on_screen.h"
 
 #include "monitor/monitor_window.h"
 #include "platform/notify.h"
@@ -100,6 +103,61 @@ TEST(QtForm, PlacesTheWindowInWholePixels) {
       EXPECT_EQ(form.Left(), row.read_back);
       EXPECT_EQ(form.Top(), row.read_back);
     }
+  }
+}
+
+// Xvfb has no way to attach a second monitor: the choice among several screens is held against
+// a layout of two, the placing itself against the real screen below.
+TEST(ReachablePlace, MovesOnlyAWindowWhoseTitleBarIsOnNoScreen) {
+  // Side by side, the right one smaller, with a panel along its top.
+  const ScreenArea screens[] = {{{0, 0, 800, 600}, {0, 0, 800, 600}},
+                                {{800, 0, 640, 480}, {800, 24, 640, 456}}};
+  struct Row {
+    const char* what;
+    PixelRect frame;
+    std::optional<PixelPoint> place;  // nullopt: stays
+  };
+  const Row rows[] = {
+      {"on a screen", {100, 100, 106, 113}, std::nullopt},
+      {"only a corner of the title bar shows", {-100, 590, 106, 113}, std::nullopt},
+      {"title bar above the screen, body on it", {100, -30, 106, 113}, PixelPoint{100, 0}},
+      {"where a monitor right of both was", {2000, 100, 106, 113}, PixelPoint{1334, 100}},
+      {"in the corner below the smaller screen", {1000, 500, 106, 113}, PixelPoint{1000, 367}},
+      {"top -150000, left 150000 twips", {10000, -10000, 106, 113}, PixelPoint{1334, 24}},
+      {"larger than the screen", {-5000, 0, 900, 700}, PixelPoint{0, 0}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const auto place = ReachablePlace(row.frame, 24, screens);
+    ASSERT_EQ(place.has_value(), row.place.has_value());
+    if (place) {
+      EXPECT_EQ(std::pair(place->left, place->top), std::pair(row.place->left, row.place->top));
+    }
+  }
+  EXPECT_FALSE(ReachablePlace({10000, 0, 10, 10}, 1, {})) << "no screen: nowhere better";
+}
+
+TEST(QtForm, ComesUpWhereTheUserCanReachIt) {
+  struct Row {
+    float top, left;  // twips, as set
+    QPoint shown;     // pixels, the frame on the 800 x 600 screen
+  };
+  const Row rows[] = {
+      {1500, 3000, {200, 100}},   {-150000, 150000, {696, 0}},
+      {-1500, 3000, {200, 0}},     // above the screen by more than its height
+      {8850, -1500, {-100, 590}},  // mostly off, but part of its top row shows
+      {9000, 3000, {200, 511}},    // just below the screen
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.top << ", " << row.left);
+    QtForm form(Design());
+    form.SetTop(row.top);
+    form.SetLeft(row.left);
+    EXPECT_EQ(form.Top(), row.top) << "placed as asked until it shows";
+    form.Show();
+    EXPECT_EQ(form.Window().pos(), row.shown);
+    EXPECT_EQ(form.Top(), float(row.shown.y() * kTwipsPerPixel));
+    EXPECT_EQ(form.Left(), float(row.shown.x() * kTwipsPerPixel));
   }
 }
 

@@ -101,6 +101,42 @@ TEST_F(Win32WindowTest, PositionsNoScreenCanHoldAreRefused) {
   }
 }
 
+TEST_F(Win32WindowTest, ComesUpWhereTheUserCanReachIt) {
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  ASSERT_TRUE(GetMonitorInfoW(MonitorFromWindow(window(), MONITOR_DEFAULTTOPRIMARY), &monitor));
+  const RECT work = monitor.rcWork;
+  const struct {
+    float top, left;  // twips
+    bool stays;
+  } rows[] = {
+      {1800, 2250, true},
+      {-150000, 150000, false},  // where a second monitor was, up and to the right
+      {-1500, 2250, false},      // above the screen by more than the window's height
+      {1800, -1500, true},       // mostly off the left edge, the title bar's end still on it
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.top << ", " << row.left);
+    form_->SetTop(row.top);
+    form_->SetLeft(row.left);
+    form_->Show();
+    RECT frame;
+    GetWindowRect(window(), &frame);
+    if (row.stays) {
+      EXPECT_EQ(frame.top * 15, row.top);
+      EXPECT_EQ(frame.left * 15, row.left);
+    } else {
+      EXPECT_TRUE(frame.left >= work.left && frame.right <= work.right && frame.top >= work.top &&
+                  frame.bottom <= work.bottom)
+          << frame.left << "," << frame.top << " " << frame.right << "," << frame.bottom;
+      EXPECT_EQ(frame.top, work.top) << "the nearest place on the screen";
+      EXPECT_EQ(form_->Top(), float(frame.top * 15));
+      EXPECT_EQ(form_->Left(), float(frame.left * 15));
+    }
+    ShowWindow(window(), SW_HIDE);
+  }
+}
+
 TEST_F(Win32WindowTest, IconsComeFromFilesAndAFailureNamesTheFile) {
   const fs::path folder = fs::path(platform::AppPath());
   const std::uint32_t neutral = form_->Icon();
