@@ -76,7 +76,8 @@ class Form {
  public:
   virtual ~Form() = default;
   // Position of the window's outer frame on the screen, in twips. Setting a position that
-  // the screen cannot hold is refused with a RuntimeError.
+  // the screen cannot hold is refused with a RuntimeError. Where the platform cannot tell a
+  // window's position (Wayland), it reads back as last set.
   virtual float Top() const = 0;
   virtual void SetTop(float twips) = 0;
   virtual float Left() const = 0;

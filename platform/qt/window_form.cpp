@@ -56,6 +56,10 @@ class FormWindow final : public QWidget {
 };
 }  // namespace
 
+bool PositionKnown() {
+  return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
 QtForm::QtForm(const FormDesign& design) : window_(std::make_unique<FormWindow>(*this)) {
   window_->setWindowTitle(QString::fromStdWString(design.caption));
   window_->setFixedSize(DesignPixels(design.client_width), DesignPixels(design.client_height));
@@ -108,19 +112,23 @@ void QtForm::Place(QPoint frame) {
 }
 
 float QtForm::Top() const {
+  if (!PositionKnown()) return asked_top_;
   return static_cast<float>(window_->y() * kTwipsPerPixel);
 }
 
 void QtForm::SetTop(float twips) {
   Place({window_->x(), PositionPixels(twips)});
+  asked_top_ = twips;
 }
 
 float QtForm::Left() const {
+  if (!PositionKnown()) return asked_left_;
   return static_cast<float>(window_->x() * kTwipsPerPixel);
 }
 
 void QtForm::SetLeft(float twips) {
   Place({PositionPixels(twips), window_->y()});
+  asked_left_ = twips;
 }
 
 std::wstring QtForm::Caption() const {
@@ -154,6 +162,7 @@ std::vector<ScreenArea> Screens() {
 }  // namespace
 
 void QtForm::KeepReachable() {
+  if (!PositionKnown()) return;
   // Until a window manager has framed the window once, its frame is the window itself.
   const QRect frame = window_->frameGeometry();
   const int title = window_->geometry().top() - frame.top();

@@ -103,6 +103,9 @@ class QtForm final : public Form {
   bool text1_first_ = true;
   bool built_ = false;
   bool fit_when_framed_ = false;
+  // Where the program put the window: all that can be read back where positions are unknown.
+  float asked_top_ = 0;
+  float asked_left_ = 0;
   FormEvents* events_ = nullptr;
   std::uint32_t hwnd_ = 0;
   std::uint32_t icon_ = 0;
@@ -113,6 +116,10 @@ void StopAllTimers();
 
 // The live windows by handle: tray messages and failures reach them through it.
 std::map<std::uint32_t, QtForm*>& Forms();
+
+// False where the platform tells no program where its window is (Wayland): the position
+// reads back as the program set it, and the window goes wherever the compositor puts it.
+bool PositionKnown();
 
 // Keeps the window out of the task bar and the pager.
 void SkipTaskBar(WId window);

@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QWindow>
 #include <cmath>
 #include <fstream>
 #include <limits>
@@ -158,6 +160,26 @@ TEST(QtForm, ComesUpWhereTheUserCanReachIt) {
     EXPECT_EQ(form.Window().pos(), row.shown);
     EXPECT_EQ(form.Top(), float(row.shown.y() * kTwipsPerPixel));
     EXPECT_EQ(form.Left(), float(row.shown.x() * kTwipsPerPixel));
+  }
+}
+
+// Run on a Wayland compositor by the platform_qt_wayland test.
+TEST(QtFormOnWayland, ReadsBackThePositionItWasGiven) {
+  if (PositionKnown()) GTEST_SKIP() << "needs a Wayland session (ctest -R platform_qt_wayland)";
+  // What a close writes back is what the start read, whole pixels or not, on a screen or not.
+  for (const float twips : {1500.0f, 1507.0f, -1200.0f, 150000.0f}) {
+    SCOPED_TRACE(twips);
+    QtForm form(Design());
+    form.SetTop(twips);
+    form.SetLeft(-twips);
+    form.Show();
+    for (int i = 0; i < 500 && !form.Window().windowHandle()->isExposed(); ++i) {
+      QCoreApplication::processEvents();
+      QThread::msleep(10);
+    }
+    EXPECT_TRUE(form.Window().windowHandle()->isExposed());
+    EXPECT_EQ(form.Top(), twips);
+    EXPECT_EQ(form.Left(), -twips);
   }
 }
 
