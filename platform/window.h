@@ -22,6 +22,10 @@ class RuntimeError : public std::runtime_error {
 // The design is laid out in twips at 15 twips to the pixel.
 inline constexpr int kTwipsPerPixel = 15;
 
+// A log line of the usual width, a time and a five-digit status: the boxes' font is one at
+// which it fits one row of the log box.
+inline constexpr char kUsualLogLine[] = "10:51:41 :  11010";
+
 struct EditDesign {
   int left = 0;  // twips, relative to the client area
   int top = 0;

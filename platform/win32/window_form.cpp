@@ -42,6 +42,7 @@ Win32Form::~Win32Form() {
   }
   DestroyIcon(small_icon_);
   DestroyIcon(big_icon_);
+  if (font_) DeleteObject(font_);
 }
 
 float Win32Form::Top() const {

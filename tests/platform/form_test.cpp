@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QDir>
+#include <QFontMetricsF>
 #include <QImage>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QThread>
 #include <QWindow>
 #include <cmath>
@@ -181,6 +185,32 @@ TEST(QtFormOnWayland, ReadsBackThePositionItWasGiven) {
     EXPECT_EQ(form.Top(), twips);
     EXPECT_EQ(form.Left(), -twips);
   }
+}
+
+TEST(QtEditBox, TheUsualLogLineFitsOneRowWhateverTheDesktopsFont) {
+  struct Row {
+    const char* family;
+    int points;
+  };
+  const QFont desktop = QApplication::font();
+  for (const Row row : {Row{"DejaVu Sans", 9}, Row{"DejaVu Sans", 11}, Row{"DejaVu Serif", 10}}) {
+    SCOPED_TRACE(testing::Message() << row.family << " " << row.points);
+    QApplication::setFont(QFont(row.family, row.points));
+    QtForm form(Design());
+    form.Text2().SetText(L"10:51:41 :  11010\r\n10:51:31 :  0\r\n");
+    form.Show();
+    QCoreApplication::processEvents();
+    auto* log = form.Window().findChild<QPlainTextEdit*>("Text2");
+    ASSERT_TRUE(log);
+    const QTextBlock line = log->document()->firstBlock();
+    log->document()->documentLayout()->blockBoundingRect(line);
+    EXPECT_EQ(line.layout()->lineCount(), 1) << "the line wraps";
+    const qreal room = log->viewport()->width() - 2 * log->document()->documentMargin();
+    EXPECT_LE(QFontMetricsF(log->font()).horizontalAdvance(line.text()), room);
+    EXPECT_LE(log->font().pointSizeF(), 8.0) << "the design's 8-point font at most";
+    EXPECT_EQ(form.Window().size(), QSize(104, 89));
+  }
+  QApplication::setFont(desktop);
 }
 
 TEST(QtEditBox, KeepsCrLfLineEnds) {

@@ -73,6 +73,26 @@ TEST_F(Win32WindowTest, LaidOutAsDesigned) {
   EXPECT_EQ(GetNextDlgTabItem(window(), text1, FALSE), text2);
 }
 
+TEST_F(Win32WindowTest, TheUsualLogLineFitsOneRow) {
+  const HWND text1 = FindWindowExW(window(), nullptr, L"EDIT", nullptr);
+  const HWND text2 = FindWindowExW(window(), text1, L"EDIT", nullptr);
+  const std::wstring line(platform::kUsualLogLine,
+                          platform::kUsualLogLine + sizeof platform::kUsualLogLine - 1);
+  form_->Text2().SetText(line);
+  EXPECT_EQ(SendMessageW(text2, EM_GETLINECOUNT, 0, 0), 1) << "the line wraps";
+  RECT text;
+  SendMessageW(text2, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&text));
+  const HDC dc = GetDC(text2);
+  const auto font = reinterpret_cast<HFONT>(SendMessageW(text2, WM_GETFONT, 0, 0));
+  ASSERT_NE(font, nullptr);
+  SelectObject(dc, font);
+  SIZE size{};
+  GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &size);
+  ReleaseDC(text2, dc);
+  EXPECT_LE(size.cx, text.right - text.left);
+  EXPECT_EQ(SendMessageW(text1, WM_GETFONT, 0, 0), reinterpret_cast<LRESULT>(font));
+}
+
 TEST_F(Win32WindowTest, PositionIsKeptInWholePixels) {
   const struct {
     float twips;
