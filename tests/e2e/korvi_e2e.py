@@ -217,6 +217,34 @@ class WindowManager(unittest.TestCase):
             b"left=150000", b"left=%d" % ((info["x"] - left) * 15))
         self.assertEqual(korvi.settings(), expected, "the close writes where the window was")
 
+    def test_scaled_screens_keep_logical_pixels_and_the_place_does_not_drift(self):
+        server = XServer(tray=True, wm=True)
+        self.addCleanup(server.close)
+        rows = [  # name, scale, environment; the X resource last, as it stays on the server
+            ("unscaled", 1, {}),
+            ("QT_SCALE_FACTOR 1.5", 1.5, {"QT_SCALE_FACTOR": "1.5"}),
+            ("QT_SCALE_FACTOR 2", 2, {"QT_SCALE_FACTOR": "2"}),
+            ("Xft.dpi 192", 2, None),
+        ]
+        for name, scale, env in rows:
+            with self.subTest(name):
+                if env is None:
+                    subprocess.run(["xrdb", "-merge"], input="Xft.dpi: 192\n", text=True,
+                                   env=server.env, check=True)
+                for run in ("first", "second"):  # each start reads what the last close wrote
+                    korvi = Korvi(self, server, SETTINGS, env=env)
+                    size = (round(104 * scale), round(89 * scale))
+                    window = wait_for("korvi's window", lambda: next(
+                        (w for w in korvi.visible("^B$") if (server.info(w)["width"],
+                         server.info(w)["height"]) == size), None))
+                    left, _, top, _ = wait_for("the frame", lambda: server.frame_extents(window))
+                    info = server.info(window)
+                    self.assertEqual((info["x"] - left, info["y"] - top),
+                                     (round(200 * scale), round(100 * scale)), run)
+                    server.close_window(window)
+                    self.assertEqual(korvi.finish()[0], 0)
+                    self.assertEqual(korvi.settings(), SETTINGS, f"{run} close moved the window")
+
 
 @unittest.skipUnless(os.geteuid() == 0, NEEDS_ROOT)
 class ProbeCycle(unittest.TestCase):
