@@ -3,6 +3,7 @@
 
 #include <QTimer>
 #include <QWidget>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -61,6 +62,20 @@ class QtTimer final : public Timer {
   bool running_ = false;
 };
 
+// A blinking caret wakes the program twice a second for as long as its window has the focus.
+// As on GTK desktops, the caret stops blinking (and stays shown) once no key, click or
+// activation came for `after`, and blinks again with the next one.
+class CaretRest final : public QObject {
+ public:
+  explicit CaretRest(std::chrono::milliseconds after = std::chrono::seconds(10));
+  ~CaretRest() override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  int flash_;
+  QTimer rest_;
+};
+
 class QtForm final : public Form {
  public:
   explicit QtForm(const FormDesign& design);
@@ -100,6 +115,7 @@ class QtForm final : public Form {
   std::unique_ptr<QtEditBox> text1_;
   std::unique_ptr<QtEditBox> text2_;
   std::unique_ptr<QtTimer> timer_;
+  CaretRest caret_;
   bool text1_first_ = true;
   bool built_ = false;
   bool fit_when_framed_ = false;

@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QFontMetricsF>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTextBlock>
@@ -14,6 +16,7 @@
 #include <QWindow>
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <optional>
 
@@ -211,6 +214,38 @@ TEST(QtEditBox, TheUsualLogLineFitsOneRowWhateverTheDesktopsFont) {
     EXPECT_EQ(form.Window().size(), QSize(104, 89));
   }
   QApplication::setFont(desktop);
+}
+
+TEST(CaretRest, StopsBlinkingWithoutInputAndBlinksAgainOnInput) {
+  const int blink = QApplication::cursorFlashTime();
+  ASSERT_GT(blink, 0);
+  QtForm form(Design());
+  form.Show();
+  QWidget* box = form.Window().findChild<QLineEdit*>("Text1");
+  struct Row {
+    const char* what;
+    std::function<QEvent*()> input;
+  };
+  const Row rows[] = {
+      {"a key", [] { return new QKeyEvent(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier); }},
+      {"a click",
+       [] {
+         return new QMouseEvent(QEvent::MouseButtonPress, QPointF(2, 2), QPointF(2, 2),
+                                Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+       }},
+  };
+  CaretRest rest(std::chrono::milliseconds(50));
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    for (int i = 0; i < 500 && QApplication::cursorFlashTime() != 0; ++i) {
+      QCoreApplication::processEvents();
+      QThread::msleep(10);
+    }
+    EXPECT_EQ(QApplication::cursorFlashTime(), 0) << "still blinks with nobody typing";
+    std::unique_ptr<QEvent> input(row.input());
+    QCoreApplication::sendEvent(box, input.get());
+    EXPECT_EQ(QApplication::cursorFlashTime(), blink);
+  }
 }
 
 TEST(QtEditBox, KeepsCrLfLineEnds) {
