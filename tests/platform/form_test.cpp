@@ -39,6 +39,15 @@ std::wstring Asset(const char* name) {
   return QString(KORVI_ASSETS "/%1").arg(QLatin1String(name)).toStdWString();
 }
 
+// Runs the event loop until `done`, for at most 5 s; what `done` says then.
+bool Eventually(const std::function<bool()>& done) {
+  for (int i = 0; i < 500 && !done(); ++i) {
+    QCoreApplication::processEvents();
+    QThread::msleep(10);
+  }
+  return done();
+}
+
 // The boxes in the order Tab visits them.
 QStringList TabSequence(QWidget& window) {
   QStringList names;
@@ -180,11 +189,7 @@ TEST(QtFormOnWayland, ReadsBackThePositionItWasGiven) {
     form.SetTop(twips);
     form.SetLeft(-twips);
     form.Show();
-    for (int i = 0; i < 500 && !form.Window().windowHandle()->isExposed(); ++i) {
-      QCoreApplication::processEvents();
-      QThread::msleep(10);
-    }
-    EXPECT_TRUE(form.Window().windowHandle()->isExposed());
+    EXPECT_TRUE(Eventually([&form] { return form.Window().windowHandle()->isExposed(); }));
     EXPECT_EQ(form.Top(), twips);
     EXPECT_EQ(form.Left(), -twips);
   }
@@ -237,11 +242,8 @@ TEST(CaretRest, StopsBlinkingWithoutInputAndBlinksAgainOnInput) {
   CaretRest rest(std::chrono::milliseconds(50));
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    for (int i = 0; i < 500 && QApplication::cursorFlashTime() != 0; ++i) {
-      QCoreApplication::processEvents();
-      QThread::msleep(10);
-    }
-    EXPECT_EQ(QApplication::cursorFlashTime(), 0) << "still blinks with nobody typing";
+    EXPECT_TRUE(Eventually([] { return QApplication::cursorFlashTime() == 0; }))
+        << "still blinks with nobody typing";
     std::unique_ptr<QEvent> input(row.input());
     QCoreApplication::sendEvent(box, input.get());
     EXPECT_EQ(QApplication::cursorFlashTime(), blink);
