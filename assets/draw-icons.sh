@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Draws korvi's icons (16 and 32 px in one .ico each) with ImageMagick. Answered and not
-# answered differ by shape as well as colour: a disc with a tick against a square with a cross.
+# Draws korvi's icons with ImageMagick: one .ico each, with a picture drawn for every size a
+# tray or a title bar draws (16 to 64 px, and 256 px stored as PNG), so that none is scaled.
+# Answered and not answered differ by shape as well as colour: a disc with a tick against a
+# square with a cross.
 set -euo pipefail
 cd "$(dirname "$0")"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 calc() { python3 -c "s=$1; print(f\"$2\")"; }
-for s in 16 32; do
+sizes=(16 20 24 32 40 48 64 256)
+for s in "${sizes[@]}"; do
   edge=$(calc "$s" '{max(1, s / 16)}')
   pen=$(calc "$s" '{s / 8}')
   convert -size "${s}x${s}" xc:none \
@@ -29,5 +32,6 @@ for s in 16 32; do
     "$tmp/neutral-$s.png"
 done
 for name in up down neutral; do
-  convert "$tmp/$name-16.png" "$tmp/$name-32.png" "korvi-$name.ico"
+  # BMP pictures up to 64 px (what every reader knows), PNG for 256 px.
+  convert $(printf "$tmp/$name-%s.png " "${sizes[@]}") "korvi-$name.ico"
 done

@@ -22,6 +22,10 @@ class RuntimeError : public std::runtime_error {
 // The design is laid out in twips at 15 twips to the pixel.
 inline constexpr int kTwipsPerPixel = 15;
 
+// A log line of the usual width, a time and a five-digit status: the boxes' font is one at
+// which it fits one row of the log box.
+inline constexpr char kUsualLogLine[] = "10:51:41 :  11010";
+
 struct EditDesign {
   int left = 0;  // twips, relative to the client area
   int top = 0;
@@ -76,7 +80,8 @@ class Form {
  public:
   virtual ~Form() = default;
   // Position of the window's outer frame on the screen, in twips. Setting a position that
-  // the screen cannot hold is refused with a RuntimeError.
+  // the screen cannot hold is refused with a RuntimeError. Where the platform cannot tell a
+  // window's position (Wayland), it reads back as last set.
   virtual float Top() const = 0;
   virtual void SetTop(float twips) = 0;
   virtual float Left() const = 0;
@@ -89,7 +94,9 @@ class Form {
   // Makes the icon in the file at `path` the window's icon; a RuntimeError naming the file
   // when it cannot be loaded as an icon.
   virtual void SetIconFromFile(const std::wstring& path) = 0;
-  // Makes the window visible, restored and in front.
+  // Makes the window visible, restored and in front. A window whose title bar would be on no
+  // screen (placed where a monitor used to be) comes up wholly on the nearest screen instead,
+  // and its position reads back as that place.
   virtual void Show() = 0;
   virtual EditBox& Text1() = 0;
   virtual EditBox& Text2() = 0;

@@ -1,5 +1,7 @@
 #include "platform/qt/ico_file.h"
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 
 namespace platform::qt {
@@ -9,6 +11,7 @@ constexpr std::size_t kDirectorySize = 6;
 constexpr std::size_t kEntrySize = 16;
 constexpr std::size_t kInfoHeaderSize = 40;
 constexpr int kLargestSide = 256;  // an icon directory has one byte per side, 0 meaning 256
+constexpr std::uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
 std::uint32_t Little(std::span<const std::uint8_t> bytes, std::size_t at, int count) {
   std::uint32_t value = 0;
@@ -46,7 +49,7 @@ std::optional<IconPicture> ReadPicture(std::span<const std::uint8_t> image, int 
   const std::size_t mask_at = colour_at + colour_stride * height;
   if (mask_at + mask_stride * height > image.size()) return std::nullopt;
 
-  IconPicture picture{width, height, std::vector<std::uint32_t>(std::size_t(width) * height)};
+  IconPicture picture{width, height, std::vector<std::uint32_t>(std::size_t(width) * height), {}};
   bool any_alpha = false;
   for (int row = 0; row < height; ++row) {
     // Rows run from the bottom up.
@@ -98,7 +101,15 @@ std::optional<std::vector<IconPicture>> ReadIconPictures(std::span<const std::ui
     const std::uint64_t size = Little(file, entry + 8, 4);
     const std::uint64_t offset = Little(file, entry + 12, 4);
     if (offset + size > file.size()) return std::nullopt;
-    auto picture = ReadPicture(file.subspan(offset, size), file[entry], file[entry + 1]);
+    const auto image = file.subspan(offset, size);
+    if (image.size() >= sizeof kPngSignature &&
+        std::equal(std::begin(kPngSignature), std::end(kPngSignature), image.begin())) {
+      const int width = file[entry] == 0 ? kLargestSide : file[entry];
+      const int height = file[entry + 1] == 0 ? kLargestSide : file[entry + 1];
+      pictures.push_back({width, height, {}, image});
+      continue;
+    }
+    auto picture = ReadPicture(image, file[entry], file[entry + 1]);
     if (!picture) return std::nullopt;
     pictures.push_back(std::move(*picture));
   }

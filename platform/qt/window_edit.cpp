@@ -1,3 +1,4 @@
+#include <QFontMetricsF>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTextDocument>
@@ -6,6 +7,25 @@
 #include "platform/qt/window_form.h"
 
 namespace platform::qt {
+namespace {
+
+// About what an edit control leaves between its border and its text.
+constexpr int kLogMargin = 2;
+
+// The design was drawn for an 8-point UI font, and its log box shows a usual line (the time and
+// a five-digit status) on one row; the desktop's font is larger (DejaVu Sans 9 would wrap every
+// not-answered line). The boxes keep the desktop's family, semi-condensed where it has such a
+// face, at the largest size up to 8 points at which that line fits `width` pixels.
+QFont BoxFont(QFont font, qreal width) {
+  font.setStretch(QFont::SemiCondensed);
+  for (qreal points = 8; points > 6; points -= 0.5) {
+    font.setPointSizeF(points);
+    if (QFontMetricsF(font).horizontalAdvance(QString::fromUtf8(kUsualLogLine)) <= width) break;
+  }
+  return font;
+}
+
+}  // namespace
 
 QtEditBox::QtEditBox(const EditDesign& design, const char* name, std::function<void()> build)
     : design_(design), name_(name), build_(std::move(build)) {}
@@ -28,6 +48,11 @@ void QtEditBox::Build(QWidget* parent) {
   widget->setObjectName(name_);
   widget->setGeometry(DesignPixels(design_.left), DesignPixels(design_.top),
                       DesignPixels(design_.width), DesignPixels(design_.height));
+  if (log_) {
+    log_->document()->setDocumentMargin(kLogMargin);
+    parent->setFont(
+        BoxFont(parent->font(), log_->maximumViewportSize().width() - 2.0 * kLogMargin));
+  }
   if (!text_.empty()) SetText(std::exchange(text_, {}));
   if (color_) Apply(*color_);
 }

@@ -1,11 +1,16 @@
 #include "platform/qt/window_form.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMoveEvent>
+#include <QScreen>
 #include <QWindow>
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "platform/common/window_on_screen.h"
 #include "platform/common/window_position.h"
 #include "platform/qt/backend.h"
 
@@ -27,11 +32,19 @@ class FormWindow final : public QWidget {
       event->ignore();
     }
   }
+  void moveEvent(QMoveEvent* event) override {
+    QWidget::moveEvent(event);
+    owner_.Moved();
+  }
 
  private:
   QtForm& owner_;
 };
 }  // namespace
+
+bool PositionKnown() {
+  return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
 
 QtForm::QtForm(const FormDesign& design) : window_(std::make_unique<FormWindow>(*this)) {
   window_->setWindowTitle(QString::fromStdWString(design.caption));
@@ -85,19 +98,23 @@ void QtForm::Place(QPoint frame) {
 }
 
 float QtForm::Top() const {
+  if (!PositionKnown()) return asked_top_;
   return static_cast<float>(window_->y() * kTwipsPerPixel);
 }
 
 void QtForm::SetTop(float twips) {
   Place({window_->x(), PositionPixels("top", twips)});
+  asked_top_ = twips;
 }
 
 float QtForm::Left() const {
+  if (!PositionKnown()) return asked_left_;
   return static_cast<float>(window_->x() * kTwipsPerPixel);
 }
 
 void QtForm::SetLeft(float twips) {
   Place({PositionPixels("left", twips), window_->y()});
+  asked_left_ = twips;
 }
 
 std::wstring QtForm::Caption() const {
@@ -115,8 +132,46 @@ void QtForm::SetIcon(const QIcon& icon) {
   window_->setWindowIcon(icon);
 }
 
+namespace {
+
+std::vector<ScreenArea> Screens() {
+  std::vector<ScreenArea> screens;
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    const QRect all = screen->geometry();
+    const QRect work = screen->availableGeometry();
+    screens.push_back({{all.x(), all.y(), all.width(), all.height()},
+                       {work.x(), work.y(), work.width(), work.height()}});
+  }
+  return screens;
+}
+
+}  // namespace
+
+void QtForm::KeepReachable() {
+  if (!PositionKnown()) return;
+  // Until a window manager has framed the window once, its frame is the window itself.
+  const QRect frame = window_->frameGeometry();
+  const int title = window_->geometry().top() - frame.top();
+  if (const auto place = ReachablePlace({window_->x(), window_->y(), frame.width(), frame.height()},
+                                        title, Screens())) {
+    Place({place->left, place->top});
+    // Its frame may not fit there: known only once the window manager drew it.
+    fit_when_framed_ = title == 0;
+  }
+}
+
+void QtForm::Moved() {
+  if (!fit_when_framed_ || window_->windowHandle()->frameMargins().isNull()) return;
+  fit_when_framed_ = false;
+  const QRect frame = window_->frameGeometry();
+  const PixelPoint place =
+      NearestPlaceOnScreen({window_->x(), window_->y(), frame.width(), frame.height()}, Screens());
+  if (QPoint(place.left, place.top) != window_->pos()) Place({place.left, place.top});
+}
+
 void QtForm::Show() {
   BuildBoxes();
+  KeepReachable();
   // Unmapped by someone else (another program, a window manager's iconify), the window is
   // still visible to Qt, and show() alone would do nothing.
   if (window_->isVisible() && !window_->windowHandle()->isExposed()) window_->hide();

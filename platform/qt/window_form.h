@@ -3,6 +3,7 @@
 
 #include <QTimer>
 #include <QWidget>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -61,6 +62,20 @@ class QtTimer final : public Timer {
   bool running_ = false;
 };
 
+// A blinking caret wakes the program twice a second for as long as its window has the focus.
+// As on GTK desktops, the caret stops blinking (and stays shown) once no key, click or
+// activation came for `after`, and blinks again with the next one.
+class CaretRest final : public QObject {
+ public:
+  explicit CaretRest(std::chrono::milliseconds after = std::chrono::seconds(10));
+  ~CaretRest() override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  int flash_;
+  QTimer rest_;
+};
+
 class QtForm final : public Form {
  public:
   explicit QtForm(const FormDesign& design);
@@ -86,9 +101,13 @@ class QtForm final : public Form {
   void Deliver(std::uint32_t message, std::uint32_t param);
   // The user asked to close the window; false keeps it open.
   bool Closing();
+  // The window moved, or its frame came or changed.
+  void Moved();
 
  private:
   void Place(QPoint frame);
+  // A window whose title bar would be on no screen goes wholly onto the nearest one.
+  void KeepReachable();
   void SetIcon(const QIcon& icon);
   void BuildBoxes();
 
@@ -96,8 +115,13 @@ class QtForm final : public Form {
   std::unique_ptr<QtEditBox> text1_;
   std::unique_ptr<QtEditBox> text2_;
   std::unique_ptr<QtTimer> timer_;
+  CaretRest caret_;
   bool text1_first_ = true;
   bool built_ = false;
+  bool fit_when_framed_ = false;
+  // Where the program put the window: all that can be read back where positions are unknown.
+  float asked_top_ = 0;
+  float asked_left_ = 0;
   FormEvents* events_ = nullptr;
   std::uint32_t hwnd_ = 0;
   std::uint32_t icon_ = 0;
@@ -108,6 +132,10 @@ void StopAllTimers();
 
 // The live windows by handle: tray messages and failures reach them through it.
 std::map<std::uint32_t, QtForm*>& Forms();
+
+// False where the platform tells no program where its window is (Wayland): the position
+// reads back as the program set it, and the window goes wherever the compositor puts it.
+bool PositionKnown();
 
 // Keeps the window out of the task bar and the pager.
 void SkipTaskBar(WId window);

@@ -92,6 +92,12 @@ QIcon ReadIconFile(const QString& path) {
                                            static_cast<std::size_t>(bytes.size()));
   if (const auto pictures = ReadIconPictures(data)) {
     for (const IconPicture& picture : *pictures) {
+      if (!picture.png.empty()) {
+        const QImage image = QImage::fromData(picture.png, "PNG");
+        if (image.isNull()) throw failure("a PNG picture in it cannot be read");
+        icon.addPixmap(QPixmap::fromImage(image));
+        continue;
+      }
       // The picture's pixels are only borrowed: the pixmap gets a copy of its own.
       const QImage image(reinterpret_cast<const uchar*>(picture.pixels.data()), picture.width,
                          picture.height, picture.width * 4, QImage::Format_ARGB32);

@@ -41,7 +41,6 @@ HWND CreateEdit(HWND parent, const EditDesign& design, int id) {
                                     Pixels(design.top), Pixels(design.width), Pixels(design.height),
                                     parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                     GetModuleHandleW(nullptr), nullptr);
-  SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), 0);
   return edit;
 }
 
@@ -98,6 +97,8 @@ std::unique_ptr<Form> CreateForm(const FormDesign& design) {
 
   auto form = std::make_unique<Win32Form>(window, text1, text2, NeutralIcon(SM_CXSMICON),
                                           NeutralIcon(SM_CXICON));
+  form->AdoptFont(
+      FitBoxFont(design.text1.multi_line ? text1 : text2, design.text1.multi_line ? text2 : text1));
   form->timer().SetInterval(design.timer_interval);
   form->timer().SetEnabled(design.timer_enabled);
   return form;

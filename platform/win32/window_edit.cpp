@@ -1,6 +1,37 @@
 #include "platform/win32/window_form.h"
 
+#include <string>
+
 namespace platform {
+
+HFONT FitBoxFont(HWND log, HWND address) {
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+  LOGFONTW design = metrics.lfMessageFont;
+  const HDC dc = GetDC(log);
+  const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+  // The design was drawn for an 8-point UI font: the desktop's at that size, or smaller until
+  // the log box shows its usual line on one row.
+  const std::wstring line(kUsualLogLine, kUsualLogLine + sizeof kUsualLogLine - 1);
+  HFONT font = nullptr;
+  for (int pixels = MulDiv(8, dpi, 72); pixels >= MulDiv(6, dpi, 72); --pixels) {
+    if (font) DeleteObject(font);
+    design.lfHeight = -pixels;
+    font = CreateFontIndirectW(&design);
+    SendMessageW(log, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    RECT text;
+    SendMessageW(log, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&text));
+    const HGDIOBJ previous = SelectObject(dc, font);
+    SIZE size{};
+    GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &size);
+    SelectObject(dc, previous);
+    if (size.cx <= text.right - text.left) break;
+  }
+  ReleaseDC(log, dc);
+  SendMessageW(address, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  return font;
+}
 
 EditControl::~EditControl() {
   if (brush_) DeleteObject(brush_);

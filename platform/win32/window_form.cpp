@@ -1,5 +1,7 @@
 #include "platform/win32/window_form.h"
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 #include <utility>
 
@@ -26,6 +28,7 @@ Win32Form::~Win32Form() {
   }
   DestroyIcon(small_icon_);
   DestroyIcon(big_icon_);
+  if (font_) DeleteObject(font_);
 }
 
 float Win32Form::Top() const {
@@ -50,6 +53,25 @@ void Win32Form::SetLeft(float twips) {
   RECT frame;
   GetWindowRect(window_, &frame);
   Place(PositionPixels("left", twips), frame.top);
+}
+
+void Win32Form::KeepReachable() {
+  RECT frame;
+  GetWindowRect(window_, &frame);
+  POINT client{0, 0};
+  ClientToScreen(window_, &client);
+  const RECT title{frame.left, frame.top, frame.right, std::max(client.y, frame.top + 1)};
+  if (MonitorFromRect(&title, MONITOR_DEFAULTTONULL) != nullptr) return;
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (!GetMonitorInfoW(MonitorFromRect(&frame, MONITOR_DEFAULTTONEAREST), &monitor)) return;
+  // Wholly inside the work area, as near to where it was as that allows.
+  const RECT& work = monitor.rcWork;
+  const auto within = [](LONG at, LONG size, LONG low, LONG high) {
+    return std::max(low, std::min(at, high - size));
+  };
+  Place(within(frame.left, frame.right - frame.left, work.left, work.right),
+        within(frame.top, frame.bottom - frame.top, work.top, work.bottom));
 }
 
 void Win32Form::Place(int left, int top) {
@@ -88,6 +110,7 @@ void Win32Form::SetIconFromFile(const std::wstring& path) {
 }
 
 void Win32Form::Show() {
+  KeepReachable();
   ShowWindow(window_, IsIconic(window_) ? SW_RESTORE : SW_SHOW);
   SetForegroundWindow(window_);
 }

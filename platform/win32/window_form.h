@@ -67,6 +67,8 @@ class Win32Form final : public Form {
   EditBox& Text2() override { return text2_; }
   Timer& Timer1() override { return timer_; }
   WindowTimer& timer() { return timer_; }
+  // The boxes' font, deleted with the window.
+  void AdoptFont(HFONT font) { font_ = font; }
 
   // Runs the window to its end; see platform::RunForm.
   int Run(FormEvents& events);
@@ -79,6 +81,8 @@ class Win32Form final : public Form {
   void Fail(std::string message);
   void Close();
   void Place(int left, int top);
+  // A window whose title bar would be on no monitor goes wholly onto the nearest one.
+  void KeepReachable();
 
   HWND window_;
   EditControl text1_;
@@ -86,10 +90,15 @@ class Win32Form final : public Form {
   WindowTimer timer_;
   HICON small_icon_;
   HICON big_icon_;
+  HFONT font_ = nullptr;
   FormEvents* events_ = nullptr;
   bool looping_ = false;
   std::optional<std::string> failure_;
 };
+
+// Gives both boxes the font at which the `log` box shows the usual line on one row; the caller
+// owns it.
+HFONT FitBoxFont(HWND log, HWND address);
 
 // The icon in the file at `path`, at `size` pixels square; a RuntimeError naming the file when
 // it cannot be loaded.

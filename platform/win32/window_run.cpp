@@ -61,6 +61,7 @@ int Win32Form::Run(FormEvents& events) {
   events_ = &events;
   Call([&] { events.Form_Load(); });
   if (!failure_) {
+    KeepReachable();
     ShowWindow(window_, SW_SHOWNORMAL);
     SetForegroundWindow(window_);
     SetFocus(text1_.handle());

@@ -134,6 +134,55 @@ class WindowManager(unittest.TestCase):
                            .replace(b"left=3000", b"left=%d" % left_twips)
         self.assertEqual(korvi.settings(), expected)
 
+    def test_a_window_off_every_screen_comes_up_on_it_and_the_file_waits_for_the_close(self):
+        server = XServer(tray=True, wm=True)
+        self.addCleanup(server.close)
+        settings = SETTINGS.replace(b"top=1500", b"top=-150000").replace(b"left=3000",
+                                                                         b"left=150000")
+        korvi = Korvi(self, server, settings)
+        window = korvi.window()
+        left, right, top, bottom = wait_for("the window's frame",
+                                            lambda: server.frame_extents(window))
+        info = wait_for("the window on the screen", lambda: (lambda i: i if i["y"] - top >= 0
+                        and i["x"] + i["width"] + right <= 800 else None)(server.info(window)))
+        self.assertEqual((info["x"] + info["width"] + right, info["y"] - top), (800, 0),
+                         "wholly on the screen, in the corner nearest to where it was put")
+        self.assertEqual(korvi.settings(), settings, "the file keeps its values while korvi runs")
+        server.close_window(window)
+        status, err = korvi.finish()
+        self.assertEqual(status, 0, err)
+        expected = settings.replace(b"top=-150000", b"top=0").replace(
+            b"left=150000", b"left=%d" % ((info["x"] - left) * 15))
+        self.assertEqual(korvi.settings(), expected, "the close writes where the window was")
+
+    def test_scaled_screens_keep_logical_pixels_and_the_place_does_not_drift(self):
+        server = XServer(tray=True, wm=True)
+        self.addCleanup(server.close)
+        rows = [  # name, scale, environment; the X resource last, as it stays on the server
+            ("unscaled", 1, {}),
+            ("QT_SCALE_FACTOR 1.5", 1.5, {"QT_SCALE_FACTOR": "1.5"}),
+            ("QT_SCALE_FACTOR 2", 2, {"QT_SCALE_FACTOR": "2"}),
+            ("Xft.dpi 192", 2, None),
+        ]
+        for name, scale, env in rows:
+            with self.subTest(name):
+                if env is None:
+                    subprocess.run(["xrdb", "-merge"], input="Xft.dpi: 192\n", text=True,
+                                   env=server.env, check=True)
+                for run in ("first", "second"):  # each start reads what the last close wrote
+                    korvi = Korvi(self, server, SETTINGS, env=env)
+                    size = (round(104 * scale), round(89 * scale))
+                    window = wait_for("korvi's window", lambda: next(
+                        (w for w in korvi.visible("^B$") if (server.info(w)["width"],
+                         server.info(w)["height"]) == size), None))
+                    left, _, top, _ = wait_for("the frame", lambda: server.frame_extents(window))
+                    info = server.info(window)
+                    self.assertEqual((info["x"] - left, info["y"] - top),
+                                     (round(200 * scale), round(100 * scale)), run)
+                    server.close_window(window)
+                    self.assertEqual(korvi.finish()[0], 0)
+                    self.assertEqual(korvi.settings(), SETTINGS, f"{run} close moved the window")
+
 
 @unittest.skipUnless(os.geteuid() == 0, NEEDS_ROOT)
 class ProbeCycle(unittest.TestCase):

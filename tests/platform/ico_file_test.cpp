@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <cstdint>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -201,16 +202,12 @@ TEST(ReadIconPictures, LeavesWhatItDoesNotKnowToQt) {
     file[at] = value;
     return file;
   };
-  Bytes png = good;
-  const std::uint8_t signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  for (std::size_t i = 0; i < sizeof signature; ++i) png.at(22 + i) = signature[i];
   const Row rows[] = {
       {"an empty file", {}},
       {"a cursor", changed(2, 2)},
       {"no pictures", changed(4, 0)},
       {"a picture past the end", Bytes(good.begin(), good.end() - 1)},
       {"a directory past the end", Bytes(good.begin(), good.begin() + 20)},
-      {"a PNG picture", png},
       {"a 16-bit picture", changed(22 + 14, 16)},
       {"a compressed picture", changed(22 + 16, 1)},
       {"directory and bitmap disagree on the width", changed(6, 15)},
@@ -227,7 +224,38 @@ TEST(ReadIconPictures, LeavesWhatItDoesNotKnowToQt) {
   }
 }
 
-TEST(LoadIconFile, ReadsThroughQtWhatTheOwnReaderLeaves) {
+TEST(LoadIconFile, TheShippedIconsHoldEverySizeATrayDrawsAndDifferByShape) {
+  const int sizes[] = {16, 20, 24, 32, 40, 48, 64, 256};
+  const auto path = [](const char* name) { return QString(KORVI_ASSETS "/%1").arg(name); };
+  const QIcon up = LoadIconFile(path("korvi-up.ico"));
+  const QIcon down = LoadIconFile(path("korvi-down.ico"));
+  for (const char* name : {"korvi-up.ico", "korvi-down.ico", "korvi-neutral.ico"}) {
+    QFile file(path(name));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name;
+    const QByteArray bytes = file.readAll();
+    const auto pictures = ReadIconPictures(
+        std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), std::size_t(bytes.size())));
+    ASSERT_TRUE(pictures.has_value()) << name << ": left to Qt's image plugins";
+    std::vector<int> sides;
+    for (const IconPicture& picture : *pictures) sides.push_back(picture.width);
+    EXPECT_EQ(sides, std::vector<int>(std::begin(sizes), std::end(sizes))) << name;
+    EXPECT_FALSE(pictures->back().png.empty()) << name << ": 256 px stored as PNG";
+  }
+  for (const int side : sizes) {
+    SCOPED_TRACE(side);
+    // Drawn at each size, not scaled from another.
+    EXPECT_TRUE(up.availableSizes().contains(QSize(side, side)));
+    const QImage disc = up.pixmap(side, side).toImage();
+    const QImage square = down.pixmap(side, side).toImage();
+    ASSERT_EQ(disc.size(), QSize(side, side));
+    // Near a corner the square is drawn and the disc is not (but for its smoothed edge).
+    const int corner = int(side * 0.13);
+    EXPECT_LT(qAlpha(disc.pixel(corner, corner)), 128);
+    EXPECT_EQ(qAlpha(square.pixel(corner, corner)), 255);
+  }
+}
+
+TEST(LoadIconFile, ReadsAPngPicture) {
   // A PNG picture in an icon file, as newer icon editors write large pictures.
   QImage red(24, 24, QImage::Format_ARGB32);
   red.fill(QColor(200, 0, 0));
@@ -244,7 +272,9 @@ TEST(LoadIconFile, ReadsThroughQtWhatTheOwnReaderLeaves) {
   Put(file, static_cast<std::uint32_t>(png.data().size()), 4);
   Put(file, 22, 4);
   file.insert(file.end(), png.data().begin(), png.data().end());
-  ASSERT_FALSE(ReadIconPictures(file).has_value());
+  const auto pictures = ReadIconPictures(file);
+  ASSERT_TRUE(pictures.has_value()) << "Qt reads PNG without its image plugins";
+  EXPECT_EQ(pictures->at(0).png.size(), std::size_t(png.data().size()));
 
   QTemporaryDir dir;
   const QImage shown = LoadIconFile(Written(dir, "png.ico", file)).pixmap(24, 24).toImage();
