@@ -11,10 +11,12 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 
+#include "platform/common/profile_encoding.h"
 #include "platform/common/profile_text.h"
 #include "platform/linux/profile_file.h"
 
@@ -48,12 +50,21 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
+thread_local std::string last_write_failure;
+
 bool Complain(std::string_view section, std::string_view key, const std::string& path,
               const std::string& why, bool existed) {
-  std::fprintf(stderr, "korvi: cannot save [%s] %s in %s: %s; %s\n", Printable(section).c_str(),
-               Printable(key).c_str(), Printable(path).c_str(), why.c_str(),
-               existed ? "the file is unchanged" : "no file was written");
+  last_write_failure = "cannot save [" + Printable(section) + "] " + Printable(key) + " in " +
+                       Printable(path) + ": " + why + "; " +
+                       (existed ? "the file is unchanged" : "no file was written");
   return false;
+}
+
+// The text that the INI rules read from a file's bytes; nullopt for an encoding they cannot.
+std::optional<std::string> Readable(std::string bytes) {
+  if (auto utf16 = profile_encoding::DecodeUtf16(bytes)) return std::move(utf16->text);
+  if (!profile_encoding::UnreadableEncoding(bytes).empty()) return std::nullopt;
+  return bytes;
 }
 
 }  // namespace
@@ -68,7 +79,10 @@ std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
   std::string text;
   if (section != nullptr && key != nullptr && file != nullptr) {
     ReadResult read = ReadWhole(file, text);
-    if (read.status == ReadStatus::kOk) {
+    std::optional<std::string> readable;
+    if (read.status == ReadStatus::kOk) readable = Readable(std::move(text));
+    if (readable) {
+      text = std::move(*readable);
       if (auto value = profile_text::FindValue(text, section, key)) chosen = *value;
     } else if (read.status == ReadStatus::kFailed) {
       WarnUnreadableOnce(file, read.why);
@@ -100,13 +114,37 @@ bool WritePrivateProfileStringA(const char* section, const char* key, const char
     return Complain(section, key, target, std::strerror(errno), true);
   }
 
-  std::string updated = profile_text::ApplyWrite(old, section, key, value, "\n");
+  auto utf16 = profile_encoding::DecodeUtf16(old);
+  if (const auto encoding = profile_encoding::UnreadableEncoding(old); !encoding.empty()) {
+    return Complain(section, key, target, profile_encoding::Refusal(encoding), true);
+  }
+  std::string updated =
+      profile_text::ApplyWrite(utf16 ? utf16->text : old, section, key, value, "\n");
+  if (utf16) {
+    utf16->text = std::move(updated);
+    updated = profile_encoding::EncodeUtf16(*utf16);
+  }
   if (existed && updated == old) return true;
 
   RemoveStaleTemporaries(target);
   why = Replace(target, updated, existed ? &read.stat : nullptr);
   if (!why.empty()) return Complain(section, key, target, why, existed);
   return true;
+}
+
+std::string LastProfileWriteFailure() {
+  return last_write_failure;
+}
+
+ProfileFileState CheckProfileFile(const char* file) {
+  std::string text;
+  const ReadResult read = ReadWhole(file, text);
+  if (read.status == ReadStatus::kMissing) return {.missing = true, .unreadable = {}};
+  if (read.status == ReadStatus::kFailed) return {.unreadable = read.why};
+  if (const auto encoding = profile_encoding::UnreadableEncoding(text); !encoding.empty()) {
+    return {.unreadable = profile_encoding::Refusal(encoding)};
+  }
+  return {};
 }
 
 }  // namespace platform

@@ -10,6 +10,7 @@ import random
 import re
 import select
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -46,6 +47,13 @@ def readline(pipe, timeout=10.0):
     return pipe.readline().strip()
 
 
+def tray_entries(server, window):
+    """korvi's tray entries that trayer holds."""
+    root = server.x.XDefaultRootWindow(server.dpy)
+    return [w for w in server.find("--class", "korvi")
+            if w != window and server.parent(w) != root and server.info(w)["state"] == "IsViewable"]
+
+
 def docked(server, window):
     """korvi's tray entry once trayer embedded it."""
     root = server.x.XDefaultRootWindow(server.dpy)
@@ -61,7 +69,7 @@ def docked(server, window):
 class Korvi:
     """One run of korvi from a temporary folder holding it, its icons and `settings`."""
 
-    def __init__(self, test, server, settings, env=None):
+    def __init__(self, test, server, settings, env=None, files=None):
         self.server = server
         self.dir = tempfile.mkdtemp(prefix="korvi-e2e-")
         test.addCleanup(shutil.rmtree, self.dir)
@@ -69,9 +77,10 @@ class Korvi:
         for icon in ICONS:
             shutil.copy2(os.path.join(ARGS.assets, icon), self.dir)
         self.ini = os.path.join(self.dir, "korvi.ini")
-        if settings is not None:
-            with open(self.ini, "wb") as file:
-                file.write(settings)
+        for name, content in dict(files or {}, **({"korvi.ini": settings} if settings is not None
+                                                   else {})).items():
+            with open(os.path.join(self.dir, name), "wb") as file:
+                file.write(content)
         runtime = os.path.join(self.dir, "runtime")
         os.mkdir(runtime, 0o700)
         env = dict(server.env, XDG_RUNTIME_DIR=runtime, **(env or {}))
@@ -271,14 +280,21 @@ class StatusNotifierTray(unittest.TestCase):
 
 @unittest.skipUnless(os.geteuid() == 0, NEEDS_ROOT)
 class BadSettings(unittest.TestCase):
-    REPORT = re.compile(r'^korvi: (/.*)/korvi\.ini, \[(\w+)\] (\w+) = "(.*)" (.+)$', re.M)
+    REPORT = re.compile(r'^korvi: (/.*)/korvi\.ini, \[(\w+)\] (\w+) = "(.*?)" (.+)$', re.M)
 
     def test_each_starts_or_stops_with_a_clear_report(self):
         junk = bytes(random.Random(7).randrange(256) for _ in range(4096))
         valid = SETTINGS.replace(b"\r\n", b"\n")
+        with open(os.path.join(ARGS.assets, "korvi-down.ico"), "rb") as file:
+            cut = file.read()[:300]
+
+        def icon(key, name):
+            return valid.replace(b"%s=korvi-%s.ico" % (key, b"up" if key == b"icon1" else b"down"),
+                                 b"%s=%s" % (key, name))
         rows = [
-            # name, file bytes (None: no file), the report's (key, value), or "starts"
-            ("missing file", None, ("top", "")),
+            # name, file bytes (None: no file), the report's (key, value), or "starts", or
+            # the report's words about the file; then other files beside korvi
+            ("missing file", None, "the settings file is missing: korvi looked for {ini}", {}),
             ("empty file", b"", ("top", "")),
             ("binary junk", junk, None),
             ("junk before the settings", junk + b"\n" + valid, None),
@@ -289,12 +305,22 @@ class BadSettings(unittest.TestCase):
             ("non-numeric timer", valid.replace(b"timer=3600000", b"timer=soon"),
              ("timer", "soon")),
             ("off-screen left", valid.replace(b"left=3000", b"left=1e9"), ("left", "1e9")),
+            # An icon that cannot be loaded stops korvi now, not when the host first goes down.
+            ("icon typo", icon(b"icon2", b"korvi-dwon.ico"), ("icon2", "korvi-dwon.ico")),
+            ("icon is a text file", icon(b"icon1", b"korvi.ini"), ("icon1", "korvi.ini")),
+            ("0-byte icon", icon(b"icon2", b"empty.ico"), ("icon2", "empty.ico"),
+             {"empty.ico": b""}),
+            ("truncated icon", icon(b"icon1", b"cut.ico"), ("icon1", "cut.ico"), {"cut.ico": cut}),
+            ("icon is a folder", icon(b"icon2", b"runtime"), ("icon2", "runtime")),
+            ("empty icon name", icon(b"icon2", b""), ("icon2", "")),
+            ("UTF-32", "[main]\ntop=0\n".encode("utf-32-le"),
+             "cannot read the settings file {ini}: it is in UTF-32"),
         ]
         server = XServer(tray=True)
         self.addCleanup(server.close)
-        for name, settings, expected in rows:
+        for name, settings, expected, *files in rows:
             with self.subTest(name):
-                korvi = Korvi(self, server, settings)
+                korvi = Korvi(self, server, settings, files=files[0] if files else None)
 
                 def outcome():
                     if korvi.visible("^korvi$"):
@@ -313,10 +339,14 @@ class BadSettings(unittest.TestCase):
                     self.assertEqual(korvi.finish()[0], 0)
                     continue
                 self.assertEqual(korvi.visible("^B$"), [], "no window before the report")
+                self.assertEqual(tray_entries(server, None), [], "no tray entry before the report")
                 server.close_window(korvi.visible("^korvi$")[0])
                 status, err = korvi.finish()
                 self.assertEqual(status, 1, err)
                 self.assertEqual(err.count("korvi: "), 1, err)
+                if isinstance(expected, str) and expected != "starts":
+                    self.assertIn("korvi: " + expected.format(ini=korvi.ini), err)
+                    continue
                 report = self.REPORT.search(err)
                 self.assertTrue(report, err)
                 self.assertEqual(report.group(1), korvi.dir)
@@ -326,6 +356,31 @@ class BadSettings(unittest.TestCase):
                     self.assertFalse(os.path.exists(korvi.ini), "a failed start writes nothing")
                 else:
                     self.assertEqual(korvi.settings(), settings, "a failed start writes nothing")
+
+
+@unittest.skipUnless(os.geteuid() == 0, NEEDS_ROOT)
+class Endings(unittest.TestCase):
+    def test_each_ending_saves_the_position_and_removes_the_tray_entry(self):
+        rows = [("Ctrl+C", signal.SIGINT), ("SIGTERM", signal.SIGTERM), ("SIGHUP", signal.SIGHUP),
+                # Twice in a row: the position is written and the entry removed once.
+                ("SIGTERM twice", signal.SIGTERM)]
+        server = XServer(tray=True)
+        self.addCleanup(server.close)
+        moved = SETTINGS.replace(b"top=1500", b"top=2250").replace(b"left=3000", b"left=4500")
+        for name, number in rows:
+            with self.subTest(name):
+                korvi = Korvi(self, server, SETTINGS)
+                window = korvi.window()
+                docked(server, window)
+                server.run(["xdotool", "windowmove", "--sync", str(window), "300", "150"])
+                korvi.proc.send_signal(number)
+                if name.endswith("twice"):
+                    korvi.proc.send_signal(number)
+                status, err = korvi.finish()
+                self.assertEqual(status, 0, err)
+                self.assertNotIn("korvi:", err)
+                self.assertEqual(korvi.settings(), moved)
+                self.assertEqual(tray_entries(server, window), [])
 
 
 @unittest.skipUnless(os.geteuid() == 0, NEEDS_ROOT)
