@@ -89,6 +89,8 @@ class Win32Form final : public Form {
   FormEvents* events_ = nullptr;
   bool looping_ = false;
   std::optional<std::string> failure_;
+  // Reported already, as the session ended.
+  bool reported_ = false;
 };
 
 // The icon in the file at `path`, at `size` pixels square; a RuntimeError naming the file when

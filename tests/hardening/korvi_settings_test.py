@@ -15,7 +15,7 @@ import subprocess
 import tempfile
 import unittest
 
-from korvi_run import CANNOT_SAVE, Korvi, XServer, lay_out, read, run_tests, settings
+from korvi_run import CANNOT_SAVE, Korvi, XServer, lay_out, read, run_tests, settings, wait_for
 
 ARGS = None
 CLONE_NEWNS = 0x00020000
@@ -81,7 +81,7 @@ class Run:
     def __init__(self, test, server, folder):
         self.test, self.server, self.folder = test, server, folder
 
-    def __call__(self, expect_at=START):
+    def __call__(self, expect_at=START, saves=True):
         korvi = Korvi(self.server, self.folder)
         self.test.addCleanup(korvi.stop)
         window = korvi.window()
@@ -89,8 +89,13 @@ class Run:
         self.test.assertEqual((info["x"], info["y"]), expect_at, "placed from korvi.ini")
         self.server.run(["xdotool", "windowmove", "--sync", str(window), *map(str, MOVED)])
         self.server.close_window(window)
+        if not saves:
+            # A position that was not saved is a failure, told in a message box as well.
+            box = wait_for("the report", lambda: self.server.find(
+                "--all", "--onlyvisible", "--pid", str(korvi.pid), "--name", "^korvi$"))
+            self.server.close_window(box[0])
         status, err = korvi.finish()
-        self.test.assertEqual(status, 0, err)
+        self.test.assertEqual(status, 0 if saves else 1, err)
         return err
 
 
@@ -118,10 +123,10 @@ class FailedSave(unittest.TestCase):
 
                 # Twice with the fault in place: the second start reads what the first left.
                 for attempt in (1, 2):
-                    err = run()
+                    err = run(saves=False)
                     self.assertEqual([(m.group(1), m.group(2), m.group(3))
                                       for m in CANNOT_SAVE.finditer(err)],
-                                     [("top", ini, reason), ("left", ini, reason)], err)
+                                     [("top", ini, reason)], err)
                     self.assertEqual(read(ini), settings(top=1500, left=3000), attempt)
                     self.assertEqual(sorted(os.listdir(folder)), names_broken, "files left")
 
@@ -176,12 +181,38 @@ class TwoKorvisClosing(unittest.TestCase):
                          "two closes interleaved their two writes")
 
 
+class ClosedDuringReport(unittest.TestCase):
+    ROUNDS = 3
+
+    def test_closing_the_window_while_a_failure_is_reported_ends_korvi(self):
+        server = XServer(tray=True)
+        self.addCleanup(server.close)
+        for round_ in range(self.ROUNDS):
+            folder = tempfile.mkdtemp(prefix="korvi-hardening-")
+            self.addCleanup(shutil.rmtree, folder)
+            lay_out(folder, ARGS.korvi, ARGS.assets, settings(timer=100))
+            korvi = Korvi(server, folder)
+            self.addCleanup(korvi.stop)
+            window = korvi.window()
+            # The icon goes while korvi runs: the first tick fails and reports it.
+            os.remove(os.path.join(folder, "korvi-up.ico"))
+            wait_for("the report", lambda: server.find("--all", "--onlyvisible", "--pid",
+                                                       str(korvi.pid), "--name", "^korvi$"))
+            server.close_window(window)
+            status, err = korvi.finish()
+            self.assertEqual(status, 1, f"round {round_}: {err}")
+            self.assertIn("[main] icon1 = \"korvi-up.ico\"", err)
+
+
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
     parser.add_argument("--korvi", required=True)
     parser.add_argument("--assets", required=True)
+    parser.add_argument("--rounds", type=int, help="rounds of each stress test (a few by default)")
     ARGS, rest = parser.parse_known_args()
+    if ARGS.rounds:
+        TwoKorvisClosing.ROUNDS = ClosedDuringReport.ROUNDS = ARGS.rounds
     run_tests(rest)
 
 
