@@ -36,6 +36,7 @@ void Fail(const std::string& message) {
     // window must end korvi even while the report is on screen.
     QMessageBox box(QMessageBox::Critical, QStringLiteral("korvi"), QString::fromStdString(message),
                     QMessageBox::Ok);
+    box.setWindowModality(Qt::NonModal);
     QEventLoop wait;
     QObject::connect(&box, &QDialog::finished, &wait, &QEventLoop::quit);
     run.report = &box;

@@ -181,6 +181,8 @@ class TwoKorvisClosing(unittest.TestCase):
                          "two closes interleaved their two writes")
 
 
+@unittest.skipUnless(os.geteuid() == 0, "korvi runs in a network namespace of its own, which "
+                                         "needs root")
 class ClosedDuringReport(unittest.TestCase):
     ROUNDS = 3
 
@@ -191,17 +193,20 @@ class ClosedDuringReport(unittest.TestCase):
             folder = tempfile.mkdtemp(prefix="korvi-hardening-")
             self.addCleanup(shutil.rmtree, folder)
             lay_out(folder, ARGS.korvi, ARGS.assets, settings(timer=100))
-            korvi = Korvi(server, folder)
+            korvi = Korvi(server, folder, netns=True)
             self.addCleanup(korvi.stop)
             window = korvi.window()
-            # The icon goes while korvi runs: the first tick fails and reports it.
-            os.remove(os.path.join(folder, "korvi-up.ico"))
+            # The icon goes while korvi runs, and the host stops answering: the tick that
+            # needs the icon fails and reports it.
+            os.remove(os.path.join(folder, "korvi-down.ico"))
+            subprocess.run(["nsenter", "-t", str(korvi.pid), "-n", "sysctl", "-qw",
+                            "net.ipv4.icmp_echo_ignore_all=1"], check=True)
             wait_for("the report", lambda: server.find("--all", "--onlyvisible", "--pid",
                                                        str(korvi.pid), "--name", "^korvi$"))
             server.close_window(window)
             status, err = korvi.finish()
             self.assertEqual(status, 1, f"round {round_}: {err}")
-            self.assertIn("[main] icon1 = \"korvi-up.ico\"", err)
+            self.assertIn("[main] icon2 = \"korvi-down.ico\"", err)
 
 
 def main():
