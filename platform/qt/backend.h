@@ -59,8 +59,7 @@ void EndRun(int status);
 // Closes a failure's report that is on screen, so that the failed run ends now.
 void DismissReport();
 
-// While it lives, SIGINT, SIGTERM, SIGHUP and the session manager's end of the session close
-// every window as the user would, once.
+// While it lives, SIGINT, SIGTERM and SIGHUP close every window as the user would, once.
 class EndRequests {
  public:
   EndRequests();

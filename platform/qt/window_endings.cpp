@@ -1,12 +1,11 @@
-// Requests from outside to end the program: SIGINT (Ctrl+C), SIGTERM, SIGHUP and the session
-// manager's end of the session. Each is taken as the user closing the window, so that the
-// position is saved and the tray entry goes, as on Windows at the end of a session.
+// Requests from outside to end the program: SIGINT (Ctrl+C), SIGTERM and SIGHUP, taken as the
+// user closing the window, so that the position is saved and the tray entry goes. (The session
+// manager's end of the session needs nothing here: Qt closes every window when it is told to
+// quit.)
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <QGuiApplication>
-#include <QSessionManager>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <memory>
@@ -51,12 +50,6 @@ EndRequests::EndRequests() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   for (int number : kSignals) sigaction(number, &action, nullptr);
-
-  // The session manager asks every program to save its work before the session ends.
-  QObject::connect(qApp, &QGuiApplication::commitDataRequest, [](QSessionManager& manager) {
-    CloseEverything();
-    manager.release();
-  });
 }
 
 EndRequests::~EndRequests() {

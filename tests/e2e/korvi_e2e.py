@@ -363,17 +363,28 @@ class Endings(unittest.TestCase):
     def test_each_ending_saves_the_position_and_removes_the_tray_entry(self):
         rows = [("Ctrl+C", signal.SIGINT), ("SIGTERM", signal.SIGTERM), ("SIGHUP", signal.SIGHUP),
                 # Twice in a row: the position is written and the entry removed once.
-                ("SIGTERM twice", signal.SIGTERM)]
+                ("SIGTERM twice", signal.SIGTERM),
+                ("end of the session", None)]
         server = XServer(tray=True)
         self.addCleanup(server.close)
         moved = SETTINGS.replace(b"top=1500", b"top=2250").replace(b"left=3000", b"left=4500")
         for name, number in rows:
             with self.subTest(name):
-                korvi = Korvi(self, server, SETTINGS)
+                env = {}
+                if number is None:
+                    manager = server.start([ARGS.session_manager], stdin=subprocess.PIPE,
+                                           stdout=subprocess.PIPE, text=True)
+                    env = dict([readline(manager.stdout).split("=", 1)])
+                korvi = Korvi(self, server, SETTINGS, env=env)
                 window = korvi.window()
                 docked(server, window)
                 server.run(["xdotool", "windowmove", "--sync", str(window), "300", "150"])
-                korvi.proc.send_signal(number)
+                if number is None:
+                    self.assertEqual(readline(manager.stdout), "registered")
+                    manager.stdin.write("end\n")
+                    manager.stdin.flush()
+                else:
+                    korvi.proc.send_signal(number)
                 if name.endswith("twice"):
                     korvi.proc.send_signal(number)
                 status, err = korvi.finish()
@@ -400,6 +411,7 @@ def main():
     parser.add_argument("--korvi", required=True)
     parser.add_argument("--assets", required=True)
     parser.add_argument("--watcher", required=True)
+    parser.add_argument("--session-manager", required=True)
     ARGS, rest = parser.parse_known_args()
     result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
     if not result.wasSuccessful():
