@@ -113,6 +113,16 @@ std::string EncodeUtf16(const Utf16Text& decoded) {
   return out + decoded.tail;
 }
 
+bool IsUtf8(std::string_view text) {
+  for (std::size_t pos = 0; pos < text.size();) {
+    char32_t c = 0;
+    const std::size_t length = DecodeAt(text, pos, c);
+    if (length == 0 || (c >= 0xD800 && c < 0xE000)) return false;
+    pos += length;
+  }
+  return true;
+}
+
 std::string_view UnreadableEncoding(std::string_view bytes) {
   if (bytes.size() >= 4) {
     if (bytes.starts_with(std::string_view("\xFF\xFE\0\0", 4)) ||

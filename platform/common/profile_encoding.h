@@ -24,6 +24,9 @@ std::optional<Utf16Text> DecodeUtf16(std::string_view bytes);
 // A byte of `text` that is not UTF-8 becomes U+FFFD.
 std::string EncodeUtf16(const Utf16Text& decoded);
 
+// Whether `text` is strict UTF-8 (no surrogates), which a UTF-16 file can hold exactly.
+bool IsUtf8(std::string_view text);
+
 // The encoding of a file that the INI rules cannot read ("UTF-32", "UTF-16 without a
 // byte-order mark"), told from its first bytes; empty when the file can be read.
 std::string_view UnreadableEncoding(std::string_view bytes);

@@ -118,6 +118,11 @@ bool WritePrivateProfileStringA(const char* section, const char* key, const char
   if (const auto encoding = profile_encoding::UnreadableEncoding(old); !encoding.empty()) {
     return Complain(section, key, target, profile_encoding::Refusal(encoding), true);
   }
+  if (utf16 && !(profile_encoding::IsUtf8(section) && profile_encoding::IsUtf8(key) &&
+                 profile_encoding::IsUtf8(value))) {
+    return Complain(section, key, target,
+                    "the section, key or value is not text that a UTF-16 file can hold", true);
+  }
   std::string updated =
       profile_text::ApplyWrite(utf16 ? utf16->text : old, section, key, value, "\n");
   if (utf16) {

@@ -157,7 +157,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(std::distance(fs::directory_iterator(Folder()), fs::directory_iterator()) == 1);
   const auto utf16 = encoding::DecodeUtf16(before_bytes);
   if (!platform::profile_text::RefusalReason(section, key, value).empty() ||
-      (!utf16 && !encoding::UnreadableEncoding(before_bytes).empty())) {
+      (!utf16 && !encoding::UnreadableEncoding(before_bytes).empty()) ||
+      (utf16 && !(encoding::IsUtf8(section) && encoding::IsUtf8(key) && encoding::IsUtf8(value)))) {
     FUZZ_CHECK(!stored);
     FUZZ_CHECK_EQ(after_bytes, before_bytes);
     return 0;
