@@ -142,7 +142,9 @@ Outcome RunAnswering(QtForm& form, Recorder& events) {
   Outcome outcome{};
   QTimer answer;
   QObject::connect(&answer, &QTimer::timeout, [&] {
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QMessageBox*>(widget);
+      if (box == nullptr || !box->isVisible()) continue;
       outcome.box = box->windowTitle() + ": " + box->text();
       box->accept();
     }
