@@ -1,5 +1,6 @@
 #include "monitor/monitor_window.h"
 
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -34,7 +35,13 @@ std::string Describe(Failure failure, const char* range) {
 float RequireSingle(const std::wstring& section, const std::wstring& key) {
   const std::wstring text = ini::ReadIni(section, key);
   const auto number = conversions::StrictSingle(text);
-  if (!number.ok()) SettingFault(section, key, text, Describe(number.failure, "overflow"));
+  if (!number.ok()) {
+    // A file that is missing or cannot be read gives every key as empty; say so instead.
+    if (std::string problem = ini::FileProblem(); !problem.empty()) {
+      throw platform::RuntimeError(problem);
+    }
+    SettingFault(section, key, text, Describe(number.failure, "overflow"));
+  }
   return number.value;
 }
 
@@ -55,6 +62,17 @@ void Place(const std::wstring& key, Set set) {
     set(twips);
   } catch (const platform::RuntimeError& e) {
     SettingFault(L"main", key, ini::ReadIni(L"main", key), std::string(": ") + e.what());
+  }
+}
+
+// Loads the icon that `key` names, so that a bad name shows at once, not when the watched host
+// first goes down.
+void LoadIcon(const std::wstring& key, const std::wstring& file,
+              const std::function<void(const std::wstring&)>& load) {
+  try {
+    load(file);
+  } catch (const platform::RuntimeError& e) {
+    SettingFault(L"main", key, file, std::string(": ") + e.what());
   }
 }
 
@@ -115,15 +133,21 @@ void Form1::Form_Load() {
   Red2 = LenientColour(L"r2");
   Green2 = LenientColour(L"g2");
   Blue2 = LenientColour(L"b2");
+  const auto check = [this](const std::wstring& file) { platform::CheckIconFile(AppDir + file); };
+  LoadIcon(L"icon1", Icon1File, check);
+  LoadIcon(L"icon2", Icon2File, check);
 
   me_.Text1().SetText(ini::ReadIni(L"setting", L"ipaddress"));
   TaskIcon::SetTrayIcon(L"ADD", me_);
 }
 
 void Form1::Form_Unload(std::int16_t& /*cancel*/) {
-  ini::WriteIni(L"main", L"top", conversions::SingleToText(me_.Top()));
-  ini::WriteIni(L"main", L"left", conversions::SingleToText(me_.Left()));
+  // After a failed first write the second is not tried: the file keeps one whole position.
+  const bool saved = ini::WriteIni(L"main", L"top", conversions::SingleToText(me_.Top())) != 0 &&
+                     ini::WriteIni(L"main", L"left", conversions::SingleToText(me_.Left())) != 0;
   TaskIcon::SetTrayIcon(L"DELETE", me_);
+  // A position that was not saved is a failure the user must hear of, not a quiet success.
+  if (!saved) throw platform::RuntimeError(ini::LastWriteFailure());
 }
 
 void Form1::Timer1_Timer() {
@@ -136,12 +160,13 @@ void Form1::Timer1_Timer() {
                             log_text::StatusText(status) + L"\r\n";
   me_.Text2().SetText(log_text::KeepNewestLines(line + me_.Text2().Text(), kLogLimit));
 
+  const auto set = [this](const std::wstring& file) { me_.SetIconFromFile(AppDir + file); };
   if (LastReply.starts_with(L"kuy")) {
     me_.Text2().SetBackColor(log_text::Rgb(Red1, Green1, Blue1));
-    me_.SetIconFromFile(AppDir + Icon1File);
+    LoadIcon(L"icon1", Icon1File, set);
   } else {
     me_.Text2().SetBackColor(log_text::Rgb(Red2, Green2, Blue2));
-    me_.SetIconFromFile(AppDir + Icon2File);
+    LoadIcon(L"icon2", Icon2File, set);
   }
   TaskIcon::SetTrayIcon(L"MODIFY", me_);
 }

@@ -3,6 +3,7 @@
 // section and key. Section and key names match without regard to case.
 
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -18,5 +19,19 @@ std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
 // exactly as it was.
 bool WritePrivateProfileStringA(const char* section, const char* key, const char* value,
                                 const char* file);
+
+// Why the last WritePrivateProfileStringA of this thread failed, naming the file, the section
+// and the key.
+std::string LastProfileWriteFailure();
+
+// Whether `file` can be read as a settings file: the profile functions read a missing or
+// unreadable file as one without any key.
+struct ProfileFileState {
+  bool missing = false;
+  // Why an existing file cannot be read (an error, or an encoding the functions cannot read);
+  // empty when it can.
+  std::string unreadable;
+};
+ProfileFileState CheckProfileFile(const char* file);
 
 }  // namespace platform

@@ -119,6 +119,10 @@ class Application {
 
 std::unique_ptr<Form> CreateForm(const FormDesign& design);
 
+// Loads the icon file at `path` as Form::SetIconFromFile does, without showing it anywhere: a
+// RuntimeError naming the file when it cannot be loaded as an icon.
+void CheckIconFile(const std::wstring& path);
+
 // Runs the window to its end: Form_Load, then show and tick until the user closes it and
 // Form_Unload ran. A RuntimeError from any handler is reported and ends the run. Returns the
 // program's exit status.

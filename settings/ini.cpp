@@ -24,4 +24,17 @@ std::int32_t WriteIni(const std::wstring& section, const std::wstring& key,
              : 0;
 }
 
+std::string FileProblem() {
+  const std::string file = platform::ToAnsi(IniFile);
+  const platform::ProfileFileState state = platform::CheckProfileFile(file.c_str());
+  if (state.missing) return "the settings file is missing: korvi looked for " + file;
+  if (!state.unreadable.empty())
+    return "cannot read the settings file " + file + ": " + state.unreadable;
+  return {};
+}
+
+std::string LastWriteFailure() {
+  return platform::LastProfileWriteFailure();
+}
+
 }  // namespace ini

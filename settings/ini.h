@@ -18,4 +18,10 @@ std::wstring ReadIni(const std::wstring& section, const std::wstring& key);
 std::int32_t WriteIni(const std::wstring& section, const std::wstring& key,
                       const std::wstring& value);
 
+// Why the settings file cannot be read at all, naming it; "" when it can.
+std::string FileProblem();
+
+// Why the last WriteIni failed, naming the file, the section and the key.
+std::string LastWriteFailure();
+
 }  // namespace ini

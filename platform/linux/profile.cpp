@@ -10,10 +10,12 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 
+#include "platform/common/profile_encoding.h"
 #include "platform/common/profile_text.h"
 #include "platform/linux/profile_file.h"
 #include "platform/report.h"
@@ -32,11 +34,21 @@ void WarnUnreadableOnce(const std::string& path, const std::string& why) {
   }
 }
 
+thread_local std::string last_write_failure;
+
 bool Complain(std::string_view section, std::string_view key, const std::string& path,
               const std::string& why, bool existed) {
-  Report("cannot save [" + Escaped(section) + "] " + Escaped(key) + " in " + Escaped(path) + ": " +
-         why + "; " + (existed ? "the file is unchanged" : "no file was written"));
+  last_write_failure = "cannot save [" + Escaped(section) + "] " + Escaped(key) + " in " +
+                       Escaped(path) + ": " + why + "; " +
+                       (existed ? "the file is unchanged" : "no file was written");
   return false;
+}
+
+// The text that the INI rules read from a file's bytes; nullopt for an encoding they cannot.
+std::optional<std::string> Readable(std::string bytes) {
+  if (auto utf16 = profile_encoding::DecodeUtf16(bytes)) return std::move(utf16->text);
+  if (!profile_encoding::UnreadableEncoding(bytes).empty()) return std::nullopt;
+  return bytes;
 }
 
 }  // namespace
@@ -51,7 +63,10 @@ std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
   std::string text;
   if (section != nullptr && key != nullptr && file != nullptr) {
     ReadResult read = ReadWhole(file, text);
-    if (read.status == ReadStatus::kOk) {
+    std::optional<std::string> readable;
+    if (read.status == ReadStatus::kOk) readable = Readable(std::move(text));
+    if (readable) {
+      text = std::move(*readable);
       if (auto value = profile_text::FindValue(text, section, key)) chosen = *value;
     } else if (read.status == ReadStatus::kFailed) {
       WarnUnreadableOnce(file, read.why);
@@ -83,13 +98,42 @@ bool WritePrivateProfileStringA(const char* section, const char* key, const char
     return Complain(section, key, target, std::strerror(errno), true);
   }
 
-  std::string updated = profile_text::ApplyWrite(old, section, key, value, "\n");
+  auto utf16 = profile_encoding::DecodeUtf16(old);
+  if (const auto encoding = profile_encoding::UnreadableEncoding(old); !encoding.empty()) {
+    return Complain(section, key, target, profile_encoding::Refusal(encoding), true);
+  }
+  if (utf16 && !(profile_encoding::IsUtf8(section) && profile_encoding::IsUtf8(key) &&
+                 profile_encoding::IsUtf8(value))) {
+    return Complain(section, key, target,
+                    "the section, key or value is not text that a UTF-16 file can hold", true);
+  }
+  std::string updated =
+      profile_text::ApplyWrite(utf16 ? utf16->text : old, section, key, value, "\n");
+  if (utf16) {
+    utf16->text = std::move(updated);
+    updated = profile_encoding::EncodeUtf16(*utf16);
+  }
   if (existed && updated == old) return true;
 
   RemoveStaleTemporaries(target);
   why = Replace(target, updated, existed ? &read.stat : nullptr);
   if (!why.empty()) return Complain(section, key, target, why, existed);
   return true;
+}
+
+std::string LastProfileWriteFailure() {
+  return last_write_failure;
+}
+
+ProfileFileState CheckProfileFile(const char* file) {
+  std::string text;
+  const ReadResult read = ReadWhole(file, text);
+  if (read.status == ReadStatus::kMissing) return {.missing = true, .unreadable = {}};
+  if (read.status == ReadStatus::kFailed) return {.unreadable = read.why};
+  if (const auto encoding = profile_encoding::UnreadableEncoding(text); !encoding.empty()) {
+    return {.unreadable = profile_encoding::Refusal(encoding)};
+  }
+  return {};
 }
 
 }  // namespace platform

@@ -2,11 +2,13 @@
 // What the pieces of the Qt backend share with each other (and with its tests).
 
 #include <QIcon>
+#include <QSocketNotifier>
 #include <QString>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
 namespace platform::qt {
@@ -54,6 +56,20 @@ std::size_t TrayEntryCount();
 bool CallHandler(const std::function<void()>& handler);
 // Ends the run with `status` once the program's handlers are done.
 void EndRun(int status);
+// Closes a failure's report that is on screen, so that the failed run ends now.
+void DismissReport();
+
+// While it lives, SIGINT, SIGTERM and SIGHUP close every window as the user would, once.
+class EndRequests {
+ public:
+  EndRequests();
+  ~EndRequests();
+  EndRequests(const EndRequests&) = delete;
+  EndRequests& operator=(const EndRequests&) = delete;
+
+ private:
+  std::unique_ptr<QSocketNotifier> notifier_;
+};
 
 // The Qt platform to force before the application starts, or "" to leave Qt's choice. `env`
 // reads an environment variable (nullptr when unset).

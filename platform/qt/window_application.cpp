@@ -54,6 +54,7 @@ std::string ForcedPlatform(const std::function<const char*(const char*)>& env) {
 
 struct Application::Impl {
   std::unique_ptr<QApplication> app;
+  std::unique_ptr<qt::EndRequests> endings;
 };
 
 Application::Application(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
@@ -74,9 +75,11 @@ Application::Application(int& argc, char** argv) : impl_(std::make_unique<Impl>(
   QGuiApplication::setDesktopFileName(QStringLiteral("korvi"));
   // The window's close ends the run, whatever else is open then.
   QApplication::setQuitOnLastWindowClosed(false);
+  impl_->endings = std::make_unique<qt::EndRequests>();
 }
 
 Application::~Application() {
+  impl_->endings.reset();
   qt::RemoveTrayEntries(0);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   qt::Icons().Clear();

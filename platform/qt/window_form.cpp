@@ -194,7 +194,11 @@ bool QtForm::Closing() {
   FormEvents* events = events_;
   if (events == nullptr) return true;
   std::int16_t cancel = 0;
-  if (!CallHandler([events, &cancel] { events->Form_Unload(cancel); })) return true;
+  if (!CallHandler([events, &cancel] { events->Form_Unload(cancel); })) {
+    // Closed while a failure's report is on screen: the report goes with the window.
+    DismissReport();
+    return true;
+  }
   if (cancel != 0) return false;
   timer_->Run(false);
   events_ = nullptr;

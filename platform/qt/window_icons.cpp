@@ -124,3 +124,10 @@ QIcon ReadIconFile(const QString& path) {
 }  // namespace
 
 }  // namespace platform::qt
+
+namespace platform {
+void CheckIconFile(const std::wstring& path) {
+  // Kept in the cache of loaded files: the first change of appearance finds it there.
+  qt::LoadIconFile(QString::fromStdWString(path));
+}
+}  // namespace platform

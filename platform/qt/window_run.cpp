@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QEventLoop>
 #include <QMessageBox>
 #include <exception>
 
@@ -13,6 +14,7 @@ struct Run {
   bool looping = false;
   bool failed = false;
   int status = 0;
+  QMessageBox* report = nullptr;
 };
 Run run;
 
@@ -29,9 +31,17 @@ void Fail(const std::string& message) {
   platform::Report(message);
   RemoveTrayEntries(0);
   if (HasScreen()) {
+    // Not modal: a modal box would make the window ignore its close button, and closing the
+    // window must end korvi even while the report is on screen.
     QMessageBox box(QMessageBox::Critical, QStringLiteral("korvi"), QString::fromStdString(message),
                     QMessageBox::Ok);
-    box.exec();
+    box.setWindowModality(Qt::NonModal);
+    QEventLoop wait;
+    QObject::connect(&box, &QDialog::finished, &wait, &QEventLoop::quit);
+    run.report = &box;
+    box.show();
+    wait.exec();
+    run.report = nullptr;
   }
   EndRun(1);
 }
@@ -49,6 +59,10 @@ bool CallHandler(const std::function<void()>& handler) {
     Fail("an unknown failure");
   }
   return false;
+}
+
+void DismissReport() {
+  if (run.report != nullptr) run.report->reject();
 }
 
 void EndRun(int status) {

@@ -94,6 +94,8 @@ class Win32Form final : public Form {
   FormEvents* events_ = nullptr;
   bool looping_ = false;
   std::optional<std::string> failure_;
+  // Reported already, as the session ended.
+  bool reported_ = false;
 };
 
 // Gives both boxes the font at which the `log` box shows the usual line on one row; the caller

@@ -17,4 +17,8 @@ HICON LoadIconFile(const std::wstring& path, int size) {
   return icon;
 }
 
+void CheckIconFile(const std::wstring& path) {
+  DestroyIcon(LoadIconFile(path, GetSystemMetrics(SM_CXSMICON)));
+}
+
 }  // namespace platform

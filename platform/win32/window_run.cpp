@@ -81,7 +81,7 @@ int Win32Form::Run(FormEvents& events) {
   // An ending program leaves no entry behind, not even while its error is on screen.
   RemoveTrayEntries();
   if (!failure_) return 0;
-  ReportRuntimeError(*failure_);
+  if (!reported_) ReportRuntimeError(*failure_);
   return 1;
 }
 
@@ -114,6 +114,17 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_CLOSE:
       if (events_ == nullptr) break;
       Close();
+      return 0;
+    case WM_QUERYENDSESSION:
+      return TRUE;
+    case WM_ENDSESSION:
+      // The process may be ended as soon as this returns: the window closes now, as at the
+      // close button, and a failure is reported before the session goes.
+      if (wparam != FALSE && events_ != nullptr) {
+        Close();
+        if (failure_) ReportRuntimeError(*failure_);
+        reported_ = failure_.has_value();
+      }
       return 0;
     case WM_DESTROY:
       if (looping_ && !failure_) PostQuitMessage(0);

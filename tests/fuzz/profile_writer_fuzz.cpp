@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/common/profile_encoding.h"
 #include "platform/common/profile_text.h"
 #include "platform/profile.h"
 #include "tests/fuzz/fuzz_check.h"
@@ -128,24 +129,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string section = in.ConsumeRandomLengthString(12).c_str();
   const std::string key = in.ConsumeRandomLengthString(12).c_str();
   const std::string value = in.ConsumeRandomLengthString(40).c_str();
-  const std::string before = in.ConsumeRemainingBytesAsString();
+  const std::string before_bytes = in.ConsumeRemainingBytesAsString();
+  namespace encoding = platform::profile_encoding;
 
   const std::string path = Folder() + "/korvi.ini";
-  WriteBytes(path, before);
+  WriteBytes(path, before_bytes);
   bool stored;
   {
     Quiet quiet;
     stored = platform::WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(),
                                                   path.c_str());
   }
-  const std::string after = Load(path);
+  const std::string after_bytes = Load(path);
   FUZZ_CHECK(std::distance(fs::directory_iterator(Folder()), fs::directory_iterator()) == 1);
-  if (!platform::profile_text::RefusalReason(section, key, value).empty()) {
+  const auto utf16 = encoding::DecodeUtf16(before_bytes);
+  if (!platform::profile_text::RefusalReason(section, key, value).empty() ||
+      (!utf16 && !encoding::UnreadableEncoding(before_bytes).empty()) ||
+      (utf16 && !(encoding::IsUtf8(section) && encoding::IsUtf8(key) && encoding::IsUtf8(value)))) {
     FUZZ_CHECK(!stored);
-    FUZZ_CHECK_EQ(after, before);
+    FUZZ_CHECK_EQ(after_bytes, before_bytes);
     return 0;
   }
   FUZZ_CHECK(stored);
+  // A UTF-16 file stays UTF-16 in the same byte order, and the rules below hold for its text.
+  const auto after16 = encoding::DecodeUtf16(after_bytes);
+  FUZZ_CHECK(utf16.has_value() == after16.has_value());
+  if (utf16) FUZZ_CHECK(utf16->big_endian == after16->big_endian && utf16->tail == after16->tail);
+  const std::string before = utf16 ? utf16->text : before_bytes;
+  const std::string after = after16 ? after16->text : after_bytes;
   FUZZ_CHECK_EQ(std::string(FindValue(after, section, key).value_or("<missing>")),
                 std::string(AsRead(value)));
   FUZZ_CHECK(after.starts_with(kBom) == before.starts_with(kBom));

@@ -16,7 +16,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from korvi_launch import CANNOT_SAVE, Korvi, arguments, XServer, lay_out, read, run_tests, settings
+from korvi_launch import CANNOT_SAVE, Korvi, arguments, XServer, lay_out, read, run_tests, settings, wait_for  # noqa: E402,E501
 
 ARGS = None
 CLONE_NEWNS = 0x00020000
@@ -82,7 +82,7 @@ class Run:
     def __init__(self, test, server, folder):
         self.test, self.server, self.folder = test, server, folder
 
-    def __call__(self, expect_at=START):
+    def __call__(self, expect_at=START, saves=True):
         korvi = Korvi(self.server, self.folder)
         self.test.addCleanup(korvi.stop)
         window = korvi.window()
@@ -90,8 +90,13 @@ class Run:
         self.test.assertEqual((info["x"], info["y"]), expect_at, "placed from korvi.ini")
         self.server.run(["xdotool", "windowmove", "--sync", str(window), *map(str, MOVED)])
         self.server.close_window(window)
+        if not saves:
+            # A position that was not saved is a failure, told in a message box as well.
+            box = wait_for("the report", lambda: self.server.find(
+                "--all", "--onlyvisible", "--pid", str(korvi.pid), "--name", "^korvi$"))
+            self.server.close_window(box[0])
         status, err = korvi.finish()
-        self.test.assertEqual(status, 0, err)
+        self.test.assertEqual(status, 0 if saves else 1, err)
         return err
 
 
@@ -119,10 +124,10 @@ class FailedSave(unittest.TestCase):
 
                 # Twice with the fault in place: the second start reads what the first left.
                 for attempt in (1, 2):
-                    err = run()
+                    err = run(saves=False)
                     self.assertEqual([(m.group(1), m.group(2), m.group(3))
                                       for m in CANNOT_SAVE.finditer(err)],
-                                     [("top", ini, reason), ("left", ini, reason)], err)
+                                     [("top", ini, reason)], err)
                     self.assertEqual(read(ini), settings(top=1500, left=3000), attempt)
                     self.assertEqual(sorted(os.listdir(folder)), names_broken, "files left")
 
@@ -177,9 +182,40 @@ class TwoKorvisClosing(unittest.TestCase):
                          "two closes interleaved their two writes")
 
 
+@unittest.skipUnless(os.geteuid() == 0, "korvi runs in a network namespace of its own, which "
+                                         "needs root")
+class ClosedDuringReport(unittest.TestCase):
+    ROUNDS = 3
+
+    def test_closing_the_window_while_a_failure_is_reported_ends_korvi(self):
+        server = XServer(tray=True)
+        self.addCleanup(server.close)
+        for round_ in range(self.ROUNDS):
+            folder = tempfile.mkdtemp(prefix="korvi-hardening-")
+            self.addCleanup(shutil.rmtree, folder)
+            lay_out(folder, ARGS.korvi, ARGS.assets, settings(timer=100))
+            korvi = Korvi(server, folder, netns=True)
+            self.addCleanup(korvi.stop)
+            window = korvi.window()
+            # The icon goes while korvi runs, and the host stops answering: the tick that
+            # needs the icon fails and reports it.
+            os.remove(os.path.join(folder, "korvi-down.ico"))
+            subprocess.run(["nsenter", "-t", str(korvi.pid), "-n", "sysctl", "-qw",
+                            "net.ipv4.icmp_echo_ignore_all=1"], check=True)
+            wait_for("the report", lambda: server.find("--all", "--onlyvisible", "--pid",
+                                                       str(korvi.pid), "--name", "^korvi$"))
+            server.close_window(window)
+            status, err = korvi.finish()
+            self.assertEqual(status, 1, f"round {round_}: {err}")
+            self.assertIn("[main] icon2 = \"korvi-down.ico\"", err)
+
+
 def main():
     global ARGS
-    ARGS, rest = arguments()
+    ARGS, rest = arguments(("--rounds", {"type": int,
+                                         "help": "rounds of each stress test (a few by default)"}))
+    if ARGS.rounds:
+        TwoKorvisClosing.ROUNDS = ClosedDuringReport.ROUNDS = ARGS.rounds
     run_tests(rest)
 
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -40,6 +41,12 @@ std::string Settings(const std::string& top = "1500", const std::string& left = 
   return "[main]\r\ntop=" + top + "\r\nleft=" + left +
          "\r\nicon1=korvi-up.ico\r\nicon2=korvi-down.ico\r\n" + colours +
          "[setting]\r\ntimer=" + timer + "\r\nipaddress=127.0.0.1\r\n";
+}
+
+// The settings with one icon line changed.
+std::string Icons(const std::string& line, const std::string& changed) {
+  std::string settings = Settings();
+  return settings.replace(settings.find(line), line.size(), changed);
 }
 
 class Form1Test : public ::testing::Test {
@@ -98,7 +105,10 @@ TEST_F(Form1Test, BadSettingsStopStartUpNamingFileKeyAndValue) {
     std::string file;  // empty: no file at all
     std::string message;
   } cases[] = {
-      {"", "[main] top = \"\" is not a number"},
+      {"", "the settings file is missing: korvi looked for "},
+      {std::string("[\0m\0a\0i\0n\0]\0", 12), "UTF-16 without a byte-order mark"},
+      {Icons("icon1=korvi-up.ico", "icon1=korvi-dwon.ico"), "[main] icon1 = \"korvi-dwon.ico\""},
+      {Icons("icon2=korvi-down.ico", "icon2="), "[main] icon2 = \"\""},
       {Settings("abc"), "[main] top = \"abc\" is not a number"},
       {Settings("1500", "12px"), "[main] left = \"12px\" is not a number"},
       {Settings("1e39"), "[main] top = \"1e39\" is out of range"},
@@ -129,7 +139,8 @@ TEST_F(Form1Test, BadSettingsStopStartUpNamingFileKeyAndValue) {
 
 TEST_F(Form1Test, UnloadWritesThePositionAndNothingElse) {
   const std::string before =
-      "; my settings\n[main]\ntop = 1500\nleft=3000\r\nicon1=korvi-up.ico\n[setting]\n"
+      "; my settings\n[main]\ntop = 1500\nleft=3000\r\nicon1=korvi-up.ico\nicon2=korvi-up.ico\n"
+      "[setting]\n"
       "timer=\nipaddress=127.0.0.1";
   WriteFile(Folder() / "korvi.ini", before);
   Form1 form(*window_);
@@ -140,9 +151,11 @@ TEST_F(Form1Test, UnloadWritesThePositionAndNothingElse) {
   form.Form_Unload(cancel);
 
   EXPECT_EQ(cancel, 0);
-  EXPECT_EQ(ReadFile(Folder() / "korvi.ini"),
-            "; my settings\n[main]\ntop = 4320\nleft=-1200\r\nicon1=korvi-up.ico\n[setting]\n"
-            "timer=\nipaddress=127.0.0.1");
+  EXPECT_EQ(
+      ReadFile(Folder() / "korvi.ini"),
+      "; my settings\n[main]\ntop = 4320\nleft=-1200\r\nicon1=korvi-up.ico\nicon2=korvi-up.ico\n"
+      "[setting]\n"
+      "timer=\nipaddress=127.0.0.1");
 }
 
 // The status part of each log line, newest first.
@@ -239,18 +252,27 @@ TEST_F(TickTest, TheLogKeepsTheNewestWholeLines) {
   EXPECT_EQ(statuses.back(), L" " + std::to_wstring(300 - statuses.size() + 1));
 }
 
-TEST_F(TickTest, AnIconThatCannotBeLoadedEndsTheRunAfterTheLogLine) {
+// Both icons loaded at start-up; a file deleted later still ends the run at the change of
+// appearance that needs it, naming the key.
+TEST_F(TickTest, AnIconDeletedWhileRunningEndsTheRunAfterTheLogLine) {
+  for (const char* name : {"gone-up.ico", "gone-down.ico"}) {
+    fs::copy_file(Folder() / "korvi-up.ico", Folder() / name, fs::copy_options::overwrite_existing);
+  }
   WriteFile(Folder() / "korvi.ini",
-            "[main]\ntop=0\nleft=0\nicon1=missing.ico\nicon2=\n[setting]\nipaddress=127.0.0.1\n");
+            "[main]\ntop=0\nleft=0\nicon1=gone-up.ico\nicon2=gone-down.ico\n"
+            "[setting]\nipaddress=127.0.0.1\n");
   Form1 form(*window_);
   form.Form_Load();
-  for (const auto& [address, file] : {std::pair{L"127.0.0.1", "missing.ico"}, {L"x", ""}}) {
+  for (const auto& [address, key, file] :
+       {std::tuple{L"127.0.0.1", "icon1", "gone-up.ico"}, {L"x", "icon2", "gone-down.ico"}}) {
+    fs::remove(Folder() / file);
     window_->Text1().SetText(address);
     try {
       form.Timer1_Timer();
       ADD_FAILURE() << "no error for icon \"" << file << "\"";
     } catch (const platform::RuntimeError& e) {
-      EXPECT_NE(std::string(e.what()).find(platform::ToAnsi(form.AppDir) + file), std::string::npos)
+      EXPECT_NE(std::string(e.what()).find(std::string("[main] ") + key + " = \"" + file),
+                std::string::npos)
           << e.what();
     }
   }

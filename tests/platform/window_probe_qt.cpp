@@ -83,7 +83,10 @@ Outcome RunAnswering(platform::Form& form, platform::FormEvents& events) {
   Outcome outcome;
   QTimer answer;
   QObject::connect(&answer, &QTimer::timeout, [&] {
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+    // The report is not modal: a close of the window must still reach it.
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QMessageBox*>(widget);
+      if (box == nullptr || !box->isVisible()) continue;
       outcome.box = box->text().toStdString();
       box->accept();
     }

@@ -120,6 +120,8 @@ TEST_P(FailedWriteTest, LeavesTheOldFileIntactAndSaysWhy) {
     dup2(error_pipe[1], 2);
     if (!c.break_write(folder.path)) _exit(10);
     if (WriteTop(file, "2")) _exit(1);
+    const std::string why = platform::LastProfileWriteFailure() + "\n";
+    if (write(2, why.data(), why.size()) < 0) _exit(4);
     if (ReadBytes(file) != before) _exit(2);
     _exit(Names(folder.path) == std::set<std::string>{"korvi.ini"} ? 0 : 3);
   }
@@ -131,8 +133,8 @@ TEST_P(FailedWriteTest, LeavesTheOldFileIntactAndSaysWhy) {
   waitpid(child, &status, 0);
   if (WEXITSTATUS(status) == 10) GTEST_SKIP() << "this machine cannot make the write fail this way";
   EXPECT_EQ(status, 0) << "exit 1: write reported success, 2: file changed, 3: files left";
-  EXPECT_EQ(message, "korvi: cannot save [main] top in " + file + ": " + c.reason +
-                         "; the file is unchanged\n");
+  EXPECT_EQ(message,
+            "cannot save [main] top in " + file + ": " + c.reason + "; the file is unchanged\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(

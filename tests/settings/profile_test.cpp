@@ -121,11 +121,9 @@ class RefusedWriteTest : public testing::TestWithParam<RefusedCase> {};
 TEST_P(RefusedWriteTest, LeavesTheFileAndSaysWhy) {
   TempFolder folder;
   WriteBytes(folder / "korvi.ini", "[main]\ntop=1\n");
-  testing::internal::CaptureStderr();
   EXPECT_FALSE(platform::WritePrivateProfileStringA(
       GetParam().section, GetParam().key, GetParam().value, (folder / "korvi.ini").c_str()));
-  std::string message = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+  const std::string message = platform::LastProfileWriteFailure();
   EXPECT_NE(message.find((folder / "korvi.ini") + ": the "), std::string::npos) << message;
   EXPECT_EQ(ReadBytes(folder / "korvi.ini"), "[main]\ntop=1\n");
 }
@@ -136,5 +134,62 @@ INSTANTIATE_TEST_SUITE_P(Profile, RefusedWriteTest,
                                          RefusedCase{"EqualsInKey", "main", "top=", "1"},
                                          RefusedCase{"NoValue", "main", "top", nullptr}),
                          kCaseName);
+
+// `text` as UTF-16 code units, little or big endian, without any mark of its own.
+std::string Utf16(std::u16string_view text, bool big_endian = false) {
+  std::string out;
+  for (char16_t unit : text) {
+    const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+    out += big_endian ? high : low;
+    out += big_endian ? low : high;
+  }
+  return out;
+}
+
+// Each row reads [main] top, then writes top=5.
+struct EncodingCase {
+  const char* name;
+  std::string bytes;
+  std::string read;
+  std::optional<std::string> written;  // nullopt: refused, the file stays as it was
+  const char* unreadable;              // what CheckProfileFile says, "" when readable
+};
+class EncodingTest : public testing::TestWithParam<EncodingCase> {};
+
+TEST_P(EncodingTest, ReadsWritesOrRefusesWhole) {
+  const EncodingCase& c = GetParam();
+  TempFolder folder;
+  const std::string file = folder / "korvi.ini";
+  WriteBytes(file, c.bytes);
+  EXPECT_EQ(ReadTop(file), c.read);
+  EXPECT_EQ(platform::WritePrivateProfileStringA("main", "top", "5", file.c_str()),
+            c.written.has_value());
+  EXPECT_EQ(ReadBytes(file), c.written.value_or(c.bytes));
+  EXPECT_NE(platform::CheckProfileFile(file.c_str()).unreadable.find(c.unreadable),
+            std::string::npos);
+  EXPECT_EQ(platform::CheckProfileFile(file.c_str()).unreadable.empty(), !*c.unreadable);
+}
+
+const std::u16string kNotepad = u"\uFEFF; caf\u00E9 \U0001F600\r\n[main]\r\ntop=1\r\nleft=2\r\n";
+const std::u16string kNotepadSaved =
+    u"\uFEFF; caf\u00E9 \U0001F600\r\n[main]\r\ntop=5\r\nleft=2\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Profile, EncodingTest,
+    testing::Values(
+        EncodingCase{"Utf16LeWithMark", Utf16(kNotepad), "1", Utf16(kNotepadSaved), ""},
+        EncodingCase{"Utf16BeWithMark", Utf16(kNotepad, true), "1", Utf16(kNotepadSaved, true), ""},
+        // A lone surrogate and an odd last byte come back as they were.
+        EncodingCase{"Utf16LoneSurrogateOddByte", Utf16(u"\uFEFF[main]\ntop=\xD800\n\xDC00") + "x",
+                     "\xED\xA0\x80", Utf16(u"\uFEFF[main]\ntop=5\n\xDC00") + "x", ""},
+        EncodingCase{"Utf16NewSection", Utf16(u"\uFEFF[x]\r\n"), "dflt",
+                     Utf16(u"\uFEFF[x]\r\n[main]\r\ntop=5\r\n"), ""},
+        EncodingCase{"Utf16WithoutMark", Utf16(u"[main]\r\ntop=1\r\n"), "dflt", std::nullopt,
+                     "UTF-16 without a byte-order mark"},
+        EncodingCase{"Utf16BeWithoutMark", Utf16(u"[main]\ntop=1\n", true), "dflt", std::nullopt,
+                     "UTF-16 without a byte-order mark"},
+        EncodingCase{"Utf32WithMark", "\xFF\xFE\0\0[\0\0\0"s, "dflt", std::nullopt, "UTF-32"},
+        EncodingCase{"Utf32WithoutMark", "[\0\0\0m\0\0\0"s, "dflt", std::nullopt, "UTF-32"}),
+    kCaseName);
 
 }  // namespace

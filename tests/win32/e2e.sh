@@ -117,6 +117,21 @@ korvi_pid=""
 [ "$(settings_value "$work/korvi/korvi.ini" ipaddress)" = 127.0.0.1 ] || fail "settings lost"
 eventually test "$(docked_count)" -eq "$icons_before" || fail "the tray entry stayed after close"
 
+# --- The session ends: the position is written and the entry goes, as at the close button.
+wine "$work/korvi/korvi.exe" >"$work/stdout" 2>"$work/stderr" &
+korvi_pid=$!
+eventually ctl state || fail "no korvi window"
+eventually test "$(docked_count)" -gt "$icons_before" || fail "no tray entry docked in trayer"
+ctl move 450 300
+ctl end-session || fail "the window refused the end of the session"
+status=0
+wait "$korvi_pid" || status=$?
+korvi_pid=""
+[ "$status" -eq 0 ] || fail "korvi ended with status $status at the end of the session"
+[ "$(settings_value "$work/korvi/korvi.ini" top)" = 4500 ] || fail "top not written at session end"
+[ "$(settings_value "$work/korvi/korvi.ini" left)" = 6750 ] || fail "left not written at session end"
+eventually test "$(docked_count)" -eq "$icons_before" || fail "the tray entry stayed after the session"
+
 # --- Started from a drive root without a usable top: the error names K:\korvi.ini, shows
 # --- in a message box and on standard error, and nothing is shown or docked.
 printf '[main]\r\nleft=0\r\n' >"$work/korvi/korvi.ini"

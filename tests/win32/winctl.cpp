@@ -2,6 +2,7 @@
 // session, the way a user or the shell would: the end-to-end script's eyes and hands.
 //   winctl state             window facts as key=value lines
 //   winctl hide | close      hide the window | press its close button
+//   winctl end-session       what the system sends a window when the user logs off
 //   winctl move X Y          move the window's frame to pixel X, Y
 //   winctl dialog            print korvi's error box text (and whether its window shows),
 //                            then press the box's OK button
@@ -112,6 +113,11 @@ int main(int argc, char** argv) {
   if (command == "state") return State(form);
   if (command == "hide") return ShowWindow(form, SW_HIDE) ? 0 : 1;
   if (command == "close") return PostMessageW(form, WM_SYSCOMMAND, SC_CLOSE, 0) ? 0 : 1;
+  if (command == "end-session") {
+    if (!SendMessageW(form, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF)) return 1;
+    SendMessageW(form, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    return 0;
+  }
   if (command == "move" && argc == 4) {
     return SetWindowPos(form, nullptr, std::atoi(argv[2]), std::atoi(argv[3]), 0, 0,
                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE)

@@ -1,0 +1,152 @@
+#include "platform/common/profile_encoding.h"
+
+#include <cstdint>
+
+namespace platform::profile_encoding {
+namespace {
+
+constexpr std::string_view kLittle = "\xFF\xFE";
+constexpr std::string_view kBig = "\xFE\xFF";
+
+std::uint8_t Byte(std::string_view bytes, std::size_t i) {
+  return static_cast<std::uint8_t>(bytes[i]);
+}
+
+bool IsAsciiText(std::uint8_t c) {
+  return c == '\t' || c == '\n' || c == '\r' || (c >= 0x20 && c < 0x7F);
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// The code point at `pos` and its length; surrogates are taken (they stand for lone code
+// units), anything else that is not shortest-form UTF-8 up to U+10FFFF gives length 0.
+std::size_t DecodeAt(std::string_view text, std::size_t pos, char32_t& c) {
+  static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  const std::uint8_t lead = Byte(text, pos);
+  if (lead < 0x80) {
+    c = lead;
+    return 1;
+  }
+  if (lead < 0xC2 || lead > 0xF4) return 0;
+  const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+  if (text.size() - pos < length) return 0;
+  c = lead & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((Byte(text, pos + i) & 0xC0) != 0x80) return 0;
+    c = (c << 6) | (Byte(text, pos + i) & 0x3F);
+  }
+  return c >= kSmallest[length] && c <= 0x10FFFF ? length : 0;
+}
+
+void AppendUnit(std::string& out, char32_t unit, bool big_endian) {
+  const char high = static_cast<char>(unit >> 8);
+  const char low = static_cast<char>(unit & 0xFF);
+  out += big_endian ? high : low;
+  out += big_endian ? low : high;
+}
+
+}  // namespace
+
+std::optional<Utf16Text> DecodeUtf16(std::string_view bytes) {
+  const bool little = bytes.starts_with(kLittle);
+  if (!(little || bytes.starts_with(kBig)) || !UnreadableEncoding(bytes).empty()) {
+    return std::nullopt;
+  }
+  Utf16Text decoded;
+  decoded.big_endian = !little;
+  const std::size_t end = bytes.size() - (bytes.size() % 2);
+  decoded.tail = bytes.substr(end);
+  decoded.text.reserve(end);
+  auto unit = [&](std::size_t i) -> char32_t {
+    return little ? Byte(bytes, i) | (Byte(bytes, i + 1) << 8)
+                  : (Byte(bytes, i) << 8) | Byte(bytes, i + 1);
+  };
+  for (std::size_t i = 2; i < end; i += 2) {
+    char32_t c = unit(i);
+    if (c >= 0xD800 && c < 0xDC00 && i + 2 < end) {
+      const char32_t next = unit(i + 2);
+      if (next >= 0xDC00 && next < 0xE000) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
+        i += 2;
+      }
+    }
+    AppendUtf8(decoded.text, c);
+  }
+  return decoded;
+}
+
+std::string EncodeUtf16(const Utf16Text& decoded) {
+  std::string out(decoded.big_endian ? kBig : kLittle);
+  out.reserve(2 + decoded.text.size() * 2 + decoded.tail.size());
+  const std::string_view text = decoded.text;
+  for (std::size_t pos = 0; pos < text.size();) {
+    char32_t c = 0;
+    std::size_t length = DecodeAt(text, pos, c);
+    if (length == 0) {
+      c = 0xFFFD;
+      length = 1;
+    }
+    pos += length;
+    if (c >= 0x10000) {
+      AppendUnit(out, 0xD800 + ((c - 0x10000) >> 10), decoded.big_endian);
+      AppendUnit(out, 0xDC00 + ((c - 0x10000) & 0x3FF), decoded.big_endian);
+    } else {
+      AppendUnit(out, c, decoded.big_endian);
+    }
+  }
+  return out + decoded.tail;
+}
+
+bool IsUtf8(std::string_view text) {
+  for (std::size_t pos = 0; pos < text.size();) {
+    char32_t c = 0;
+    const std::size_t length = DecodeAt(text, pos, c);
+    if (length == 0 || (c >= 0xD800 && c < 0xE000)) return false;
+    pos += length;
+  }
+  return true;
+}
+
+std::string_view UnreadableEncoding(std::string_view bytes) {
+  if (bytes.size() >= 4) {
+    if (bytes.starts_with(std::string_view("\xFF\xFE\0\0", 4)) ||
+        bytes.starts_with(std::string_view("\0\0\xFE\xFF", 4))) {
+      return "UTF-32";
+    }
+    // Without a mark, told by a first character that is plain ASCII text.
+    const bool zero123 = Byte(bytes, 1) == 0 && Byte(bytes, 2) == 0;
+    if ((zero123 && Byte(bytes, 3) == 0 && IsAsciiText(Byte(bytes, 0))) ||
+        (Byte(bytes, 0) == 0 && zero123 && IsAsciiText(Byte(bytes, 3)))) {
+      return "UTF-32";
+    }
+  }
+  if (bytes.size() >= 2 && !bytes.starts_with(kLittle) && !bytes.starts_with(kBig) &&
+      ((IsAsciiText(Byte(bytes, 0)) && Byte(bytes, 1) == 0) ||
+       (Byte(bytes, 0) == 0 && IsAsciiText(Byte(bytes, 1))))) {
+    return "UTF-16 without a byte-order mark";
+  }
+  return {};
+}
+
+std::string Refusal(std::string_view encoding) {
+  return "it is in " + std::string(encoding) +
+         ", which korvi cannot read; save it as UTF-8, ANSI or UTF-16 with a byte-order mark";
+}
+
+}  // namespace platform::profile_encoding
