@@ -11,6 +11,7 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QIcon>
 #include <QList>
 #include <QMetaType>
@@ -62,6 +63,7 @@ class StatusNotifierItem : public QObject {
   Q_PROPERTY(QString IconName READ IconName)
   Q_PROPERTY(platform::qt::SniPixmaps IconPixmap READ IconPixmap)
   Q_PROPERTY(platform::qt::SniToolTip ToolTip READ ToolTip)
+  Q_PROPERTY(QDBusObjectPath Menu READ Menu)
 
  public:
   // `click` receives the mouse message code of each activation (514, 517 or 520).
@@ -80,6 +82,9 @@ class StatusNotifierItem : public QObject {
   QString IconName() const { return {}; }
   SniPixmaps IconPixmap() const { return icon_; }
   SniToolTip ToolTip() const { return {{}, {}, tip_, {}}; }
+  // The entry has no menu, but GNOME's AppIndicator host shows only entries that name one
+  // ("/NO_DBUSMENU" counts as none there); a right click still reaches ContextMenu.
+  QDBusObjectPath Menu() const { return QDBusObjectPath(QStringLiteral("/MenuBar")); }
 
  public slots:
   // A host calls these for a left click, a middle click and a right click.
