@@ -29,7 +29,6 @@ DRIVERS = {driver.name: driver
                                  "DESKTOPS", ())}
 ARGS = None
 TOP, LEFT = 1500, 3000  # twips: the frame at x 200, y 100
-TIMER = 300  # ms between probes: the icon follows the host within a few of them
 PACE = (30, 0.1)  # how long and how often the checks look: bounded, and light on the cores
 
 
@@ -49,7 +48,7 @@ class Run:
                                 "interface='org.kde.StatusNotifierItem',member='Activate'"])
         self.folder = tempfile.mkdtemp(prefix="korvi-desktop-")
         test.addCleanup(shutil.rmtree, self.folder, True)
-        self.ini_bytes = settings(TOP, LEFT, TIMER)
+        self.ini_bytes = settings(TOP, LEFT, desktop.timer)
         lay_out(self.folder, ARGS.korvi, ARGS.assets, self.ini_bytes)
         self.korvi = Korvi(self.session, self.folder, netns=True, env=desktop.korvi_env(),
                            user=self.session.user if desktop.korvi_as_user else None)
@@ -162,7 +161,7 @@ def closing_writes_the_position(test, run):
     test.assertNotIn("korvi:", err)
     ini = read(os.path.join(run.folder, "korvi.ini"))
     if run.desktop.knows_position:
-        test.assertEqual(ini, settings(state["y"] * 15, state["x"] * 15, TIMER))
+        test.assertEqual(ini, settings(state["y"] * 15, state["x"] * 15, run.desktop.timer))
     else:
         test.assertEqual(ini, run.ini_bytes, "korvi cannot know the position: the file keeps it")
 

@@ -21,6 +21,8 @@ class Desktop:
     korvi_as_user = False  # korvi runs as the session's user (the desktop refuses root)
     user = False           # the session needs a throw-away user
     requires = ()          # programs the desktop needs
+    timer = 300            # korvi's probe interval in ms: the icon follows the host within a
+                           # few of them
 
     def __init__(self, args):
         self.args = args  # desktops.py's command line: --korvi, --assets, helper programs

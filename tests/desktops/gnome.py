@@ -68,6 +68,10 @@ class Gnome(Desktop):
     task_bar = None       # GNOME has no task bar: windows show in the overview
     hides_by = "cover"    # GNOME offers no minimise for a tool window through Xwayland
     requires = ("gnome-shell", "gdbus", "gsettings", "Xwayland", "xmessage")
+    # The AppIndicator extension misses an icon change that comes while it is still reading
+    # the new entry's properties (within about 0.3 s of registration); users, whose first
+    # probe comes 10 s after start-up, never meet it.
+    timer = 1500
 
     def start(self, session):
         self.session = session
