@@ -2,10 +2,13 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QIconEngine>
 #include <QImageReader>
+#include <QPainter>
 #include <QPixmap>
 #include <map>
 #include <span>
+#include <vector>
 
 #include "platform/qt/backend.h"
 #include "platform/qt/ico_file.h"
@@ -45,6 +48,76 @@ QIcon IconTable::Find(std::uint32_t handle) const {
 namespace {
 
 QIcon ReadIconFile(const QString& path);
+
+// The pictures of one icon file, each drawn at its own size. A PNG picture (the 256-pixel
+// ones) is decoded only while a size that needs it is drawn: hosts draw 16 to 48 pixels, and
+// kept decoded it would cost more memory than every other picture of korvi together.
+class IconPictures final : public QIconEngine {
+ public:
+  void Add(const QPixmap& pixmap) { pictures_.push_back({pixmap.size(), pixmap, {}}); }
+  void AddPng(QSize size, const QByteArray& png) { pictures_.push_back({size, {}, png}); }
+  bool isNull() override { return pictures_.empty(); }
+
+  // As Qt's own icons: the smallest picture at least as large as asked, else the largest,
+  // never drawn larger than asked.
+  QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override {
+    const Picture* best = Best(size);
+    if (best == nullptr) return {};
+    QPixmap pixmap =
+        best->png.isEmpty() ? best->pixmap : QPixmap::fromImage(QImage::fromData(best->png, "PNG"));
+    const QSize fit = Fit(*best, size);
+    if (!pixmap.isNull() && pixmap.size() != fit) {
+      pixmap = pixmap.scaled(fit, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    }
+    return pixmap;
+  }
+  QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
+    const Picture* best = Best(size);
+    return best ? Fit(*best, size) : QSize();
+  }
+  void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
+    const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+    painter->drawPixmap(rect, pixmap(rect.size() * ratio, mode, state));
+  }
+  QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+    QList<QSize> sizes;
+    for (const Picture& picture : pictures_) sizes << picture.size;
+    return sizes;
+  }
+  QIconEngine* clone() const override { return new IconPictures(*this); }
+  QString key() const override { return QStringLiteral("korvi-ico"); }
+
+ private:
+  struct Picture {
+    QSize size;
+    QPixmap pixmap;  // a bitmap's, decoded
+    QByteArray png;  // a PNG picture's bytes, decoded when drawn
+  };
+  static QSize Fit(const Picture& picture, const QSize& size) {
+    const QSize& own = picture.size;
+    return own.width() <= size.width() && own.height() <= size.height()
+               ? own
+               : own.scaled(size, Qt::KeepAspectRatio);
+  }
+  const Picture* Best(const QSize& size) const {
+    const Picture* best = nullptr;
+    for (const Picture& picture : pictures_) {
+      const bool covers =
+          picture.size.width() >= size.width() && picture.size.height() >= size.height();
+      const bool best_covers =
+          best && best->size.width() >= size.width() && best->size.height() >= size.height();
+      const qint64 area = qint64(picture.size.width()) * picture.size.height();
+      const qint64 best_area = best ? qint64(best->size.width()) * best->size.height() : 0;
+      if (best == nullptr || (covers && (!best_covers || area < best_area)) ||
+          (!covers && !best_covers && area > best_area)) {
+        best = &picture;
+      }
+    }
+    return best;
+  }
+
+  std::vector<Picture> pictures_;
+};
 
 // The same file gives the same icon object for as long as the file stays as it was: Qt keys
 // its cached renderings of an icon by the object, so a fresh object at every change of
@@ -91,17 +164,22 @@ QIcon ReadIconFile(const QString& path) {
   const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                            static_cast<std::size_t>(bytes.size()));
   if (const auto pictures = ReadIconPictures(data)) {
+    auto* engine = new IconPictures;
+    icon = QIcon(engine);
     for (const IconPicture& picture : *pictures) {
       if (!picture.png.empty()) {
-        const QImage image = QImage::fromData(picture.png, "PNG");
+        const QByteArray png(reinterpret_cast<const char*>(picture.png.data()),
+                             static_cast<qsizetype>(picture.png.size()));
+        // Read once now, so that a bad picture stops korvi here and not when a host draws it.
+        const QImage image = QImage::fromData(png, "PNG");
         if (image.isNull()) throw failure("a PNG picture in it cannot be read");
-        icon.addPixmap(QPixmap::fromImage(image));
+        engine->AddPng(image.size(), png);
         continue;
       }
       // The picture's pixels are only borrowed: the pixmap gets a copy of its own.
       const QImage image(reinterpret_cast<const uchar*>(picture.pixels.data()), picture.width,
                          picture.height, picture.width * 4, QImage::Format_ARGB32);
-      icon.addPixmap(QPixmap::fromImage(image.copy()));
+      engine->Add(QPixmap::fromImage(image.copy()));
     }
   } else if (const std::string fault = IconDirectoryFault(data); !fault.empty()) {
     throw failure("it is not an icon (.ico) file: " + QString::fromStdString(fault));
