@@ -129,12 +129,14 @@ def click_brings_the_window_back(test, run):
     raises, before = run.desktop.click_raises, run.desktop.state(run.window)
     run.desktop.hide(run.window)
     wait_for("the window to go", lambda: not run.desktop.state(run.window)["front"], *PACE)
-    if isinstance(raises, str):
+    if isinstance(raises, str) and raises != "either":
         test.assertFalse(run.desktop.state(run.window)[raises])
     asked = run.activations() if run.desktop.protocol == "sni" else 0
     run.desktop.click(*run.entry(run.up, run.down))
     if run.desktop.protocol == "sni":
         wait_for("the tray to pass the click on to korvi", lambda: run.activations() > asked, *PACE)
+    if raises == "either":  # the desktop's focus rules decide each time; the click is pinned
+        return
     if raises is True:
         wait_for("the window back in front", lambda: run.desktop.state(run.window)["front"], *PACE)
         after = run.desktop.state(run.window)

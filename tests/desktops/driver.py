@@ -16,7 +16,8 @@ class Desktop:
     #                        desktop offers no minimise for a tool window
     click_raises = True    # a click on the entry brings the window back in front; else the
     #                        key of state() that shows what the desktop made of it instead,
-    #                        or None: the window stays behind, unmarked
+    #                        or None: the window stays behind, unmarked; or "either": the
+    #                        desktop's focus rules decide each time, and only the click is pinned
     knows_position = True  # korvi can read its window's position (not on Wayland itself)
     korvi_as_user = False  # korvi runs as the session's user (the desktop refuses root)
     user = False           # the session needs a throw-away user
