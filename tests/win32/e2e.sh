@@ -28,13 +28,25 @@ eventually() {
   done
   return 1
 }
-ctl() { wine "$winctl" "$@" | tr -d '\r'; }
+# Bounded: a Wine call that hangs fails the step it belongs to, by name, instead of the run.
+ctl() { timeout 30 wine "$winctl" "$@" | tr -d '\r'; }
+# Waits (at most 30 s) for korvi to end after `$1`; its status goes to `status`.
+finish() {
+  for _ in $(seq 150); do
+    kill -0 "$korvi_pid" 2>/dev/null || break
+    sleep 0.2
+  done
+  kill -0 "$korvi_pid" 2>/dev/null && fail "korvi did not end within 30 s after $1"
+  status=0
+  wait "$korvi_pid" || status=$?
+  korvi_pid=""
+}
 state_of() { ctl state | sed -n "s/^$1=//p"; }
 # The X windows that Wine's shell has docked into trayer: one per tray entry.
 docked_icons() {
   local panel
-  panel=$(xdotool search --classname '^panel$' | head -n 1)
-  xwininfo -tree -id "$panel" | awk '/"explorer.exe"/ {print $1}'
+  panel=$(timeout 5 xdotool search --classname '^panel$' | head -n 1)
+  timeout 5 xwininfo -tree -id "$panel" | awk '/"explorer.exe"/ {print $1}'
 }
 docked_count() { docked_icons | grep -c . || true; }
 pixel() { import -window root -crop "1x1+$1+$2" -depth 8 txt:- | grep -o '#[0-9A-F]\{6\}'; }
@@ -108,9 +120,7 @@ eventually test "$(docked_count)" -eq "$docked" || fail "the tray entry was not 
 # Moved, then closed with the close button: the new place is written back.
 ctl move 300 200
 ctl close
-status=0
-wait "$korvi_pid" || status=$?
-korvi_pid=""
+finish "the close button"
 [ "$status" -eq 0 ] || fail "korvi ended with status $status: $(cat "$work/stderr")"
 [ "$(settings_value "$work/korvi/korvi.ini" top)" = 3000 ] || fail "top not written back"
 [ "$(settings_value "$work/korvi/korvi.ini" left)" = 4500 ] || fail "left not written back"
@@ -124,9 +134,7 @@ eventually ctl state || fail "no korvi window"
 eventually test "$(docked_count)" -gt "$icons_before" || fail "no tray entry docked in trayer"
 ctl move 450 300
 ctl end-session || fail "the window refused the end of the session"
-status=0
-wait "$korvi_pid" || status=$?
-korvi_pid=""
+finish "the end of the session"
 [ "$status" -eq 0 ] || fail "korvi ended with status $status at the end of the session"
 [ "$(settings_value "$work/korvi/korvi.ini" top)" = 4500 ] || fail "top not written at session end"
 [ "$(settings_value "$work/korvi/korvi.ini" left)" = 6750 ] || fail "left not written at session end"
@@ -145,9 +153,7 @@ for _ in $(seq 50); do
   sleep 0.2
 done
 [ -n "$box" ] || fail "no error box"
-status=0
-wait "$korvi_pid" || status=$?
-korvi_pid=""
+finish "the error box"
 expected='K:\korvi.ini, [main] top = "" is not a number'
 grep -qxF "text=$expected" <<<"$box" || fail "error box: $box"
 grep -qx "visible=0" <<<"$box" || fail "the window was shown despite the error"
