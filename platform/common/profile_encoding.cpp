@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/common/utf8.h"
+
 namespace platform::profile_encoding {
 namespace {
 
@@ -14,24 +16,6 @@ std::uint8_t Byte(std::string_view bytes, std::size_t i) {
 
 bool IsAsciiText(std::uint8_t c) {
   return c == '\t' || c == '\n' || c == '\r' || (c >= 0x20 && c < 0x7F);
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
 }
 
 // The code point at `pos` and its length; surrogates are taken (they stand for lone code
@@ -86,7 +70,7 @@ std::optional<Utf16Text> DecodeUtf16(std::string_view bytes) {
         i += 2;
       }
     }
-    AppendUtf8(decoded.text, c);
+    utf8::Append(decoded.text, c);
   }
   return decoded;
 }

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "platform/common/utf8.h"
+
 namespace platform {
 namespace {
 
@@ -15,24 +17,6 @@ constexpr char32_t kReplacement = 0xFFFD;
 
 bool IsSurrogate(char32_t c) {
   return c >= 0xD800 && c <= 0xDFFF;
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
 }
 
 // The code point of the valid sequence at `pos` and its length, or length 0 when the sequence
@@ -69,7 +53,7 @@ std::string ToAnsi(const std::wstring& text) {
     if (c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF) {
       out += static_cast<char>(c - kEscapeBase);
     } else {
-      AppendUtf8(out, (IsSurrogate(c) || c > 0x10FFFF) ? kReplacement : c);
+      utf8::Append(out, (IsSurrogate(c) || c > 0x10FFFF) ? kReplacement : c);
     }
   }
   return out;
