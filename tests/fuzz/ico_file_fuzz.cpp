@@ -1,5 +1,6 @@
 // Any file named as an icon, through the reader korvi tries before Qt's: nothing is read past
-// the file, and every picture it gives has a size an icon can have and a pixel for each place.
+// the file, and every picture it gives has a size an icon can have and either a pixel for each
+// place or PNG bytes that lie inside the file, for Qt to decode when the picture is drawn.
 
 #include <cstddef>
 #include <cstdint>
@@ -18,7 +19,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& picture : *pictures) {
     FUZZ_CHECK(picture.width >= 1 && picture.width <= 256);
     FUZZ_CHECK(picture.height >= 1 && picture.height <= 256);
-    FUZZ_CHECK(picture.pixels.size() == std::size_t(picture.width) * picture.height);
+    if (picture.png.empty()) {
+      FUZZ_CHECK(picture.pixels.size() == std::size_t(picture.width) * picture.height);
+    } else {
+      FUZZ_CHECK(picture.pixels.empty());
+      FUZZ_CHECK(picture.png.data() >= file.data() &&
+                 picture.png.data() + picture.png.size() <= file.data() + file.size());
+      FUZZ_CHECK(picture.png[0] == 0x89 && picture.png[1] == 'P');
+    }
   }
   return 0;
 }
