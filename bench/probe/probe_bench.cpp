@@ -1,6 +1,7 @@
 // What one probe costs: SendEcho on loopback against the floor of a socket that stays open and
 // only sends and receives, both measured in this run; how long a silent host holds a probe;
-// and the CPU time a probe takes (the cpu column).
+// how long a probe takes that no answer can come to (the network unreachable); and the CPU time
+// a probe takes (the cpu column).
 
 #include <arpa/inet.h>
 #include <linux/icmp.h>
@@ -220,6 +221,30 @@ BENCHMARK(BM_SilentHost)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
+// Loopback down: the send itself fails, and the probe must say so without waiting for the
+// time-out.
+void BM_Unreachable(benchmark::State& state) {
+  const std::string why = korvi_test::NetnsUnavailable();
+  if (!why.empty()) {
+    state.SkipWithError(("needs a network namespace: " + why).c_str());
+    return;
+  }
+  const korvi_test::NetNamespace ns;
+  ns.AllowPingGroups();
+  const korvi_test::EnterNetns inside(ns);
+  bool all_unreachable = true;
+  Samples samples(static_cast<std::size_t>(state.max_iterations));
+  for (auto _ : state) {
+    EchoReply reply;
+    const auto start = Clock::now();
+    all_unreachable &= Module1::SendEcho(L"127.0.0.1", L"kuy", reply) == 11002;
+    samples.Add(Clock::now() - start);
+  }
+  if (!all_unreachable) state.SkipWithError("a probe did not report the network unreachable");
+  samples.Report(state, "unreachable");
+}
+BENCHMARK(BM_Unreachable)->Iterations(200);
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -246,6 +271,14 @@ int main(int argc, char** argv) {
         "floor %.1f us\n",
         silent->second.median_us / 1000, silent_floor->second.median_us / 1000,
         silent->second.cpu_us, silent_floor->second.cpu_us);
+  }
+  const auto unreachable = figures.find("unreachable");
+  const auto answered = figures.find("SendEcho here");
+  if (unreachable != figures.end() && answered != figures.end() && answered->second.median_us > 0) {
+    std::printf(
+        "network unreachable: median %.1f us, %.2f times an answered probe (no wait for the "
+        "500 ms time-out)\n",
+        unreachable->second.median_us, unreachable->second.median_us / answered->second.median_us);
   }
   return 0;
 }
