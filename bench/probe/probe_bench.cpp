@@ -69,18 +69,21 @@ class Samples {
   std::vector<Clock::duration> times_;
 };
 
+// Whether this run may make network namespaces; the benchmark's report says why when not.
+bool NamespacesAllowed(benchmark::State& state) {
+  const std::string why = korvi_test::NetnsUnavailable();
+  if (!why.empty()) state.SkipWithError(("needs a network namespace: " + why).c_str());
+  return why.empty();
+}
+
 // Where a benchmark runs. Argument 0: here, with whichever socket this user gets. Argument 1:
 // the unprivileged datagram socket, in a namespace that admits every group (needs root).
 class Place {
  public:
   explicit Place(benchmark::State& state) {
     if (state.range(0) == 0) return;
-    const std::string why = korvi_test::NetnsUnavailable();
-    if (!why.empty()) {
-      state.SkipWithError(("needs a network namespace: " + why).c_str());
-      ok_ = false;
-      return;
-    }
+    ok_ = NamespacesAllowed(state);
+    if (!ok_) return;
     ns_.emplace();
     ns_->LoopbackUp();
     ns_->AllowPingGroups();
@@ -156,29 +159,32 @@ void BM_FloorPersistentSocket(benchmark::State& state) {
 }
 BENCHMARK(BM_FloorPersistentSocket)->Arg(0)->Arg(1)->Iterations(3000);
 
-void BM_SendEchoLoopback(benchmark::State& state) {
-  const Place place(state);
-  if (!place.ok()) return;
-  bool all_answered = true;
+// SendEcho to 127.0.0.1 once an iteration, reported as `name`; `failure` when any probe's
+// status is not `expected`.
+void TimeSendEcho(benchmark::State& state, std::int32_t expected, const char* failure,
+                  const std::string& name) {
+  bool all_expected = true;
   Samples samples(static_cast<std::size_t>(state.max_iterations));
   for (auto _ : state) {
     EchoReply reply;
     const auto start = Clock::now();
-    all_answered &= Module1::SendEcho(L"127.0.0.1", L"kuy", reply) == 0;
+    all_expected &= Module1::SendEcho(L"127.0.0.1", L"kuy", reply) == expected;
     samples.Add(Clock::now() - start);
   }
-  if (!all_answered) state.SkipWithError("127.0.0.1 did not answer every probe");
-  samples.Report(state, "SendEcho " + Place::Name(state));
+  if (!all_expected) state.SkipWithError(failure);
+  samples.Report(state, name);
+}
+
+void BM_SendEchoLoopback(benchmark::State& state) {
+  const Place place(state);
+  if (!place.ok()) return;
+  TimeSendEcho(state, 0, "127.0.0.1 did not answer every probe", "SendEcho " + Place::Name(state));
 }
 BENCHMARK(BM_SendEchoLoopback)->Arg(0)->Arg(1)->Iterations(3000);
 
 // Argument 0: SendEcho; argument 1: the floor, a socket that stays open and only sends and waits.
 void BM_SilentHost(benchmark::State& state) {
-  const std::string why = korvi_test::NetnsUnavailable();
-  if (!why.empty()) {
-    state.SkipWithError(("needs a network namespace: " + why).c_str());
-    return;
-  }
+  if (!NamespacesAllowed(state)) return;
   const korvi_test::NetNamespace ns;
   ns.LoopbackUp();
   ns.Sysctl("net.ipv4.icmp_echo_ignore_all", "1");
@@ -224,24 +230,11 @@ BENCHMARK(BM_SilentHost)
 // Loopback down: the send itself fails, and the probe must say so without waiting for the
 // time-out.
 void BM_Unreachable(benchmark::State& state) {
-  const std::string why = korvi_test::NetnsUnavailable();
-  if (!why.empty()) {
-    state.SkipWithError(("needs a network namespace: " + why).c_str());
-    return;
-  }
+  if (!NamespacesAllowed(state)) return;
   const korvi_test::NetNamespace ns;
   ns.AllowPingGroups();
   const korvi_test::EnterNetns inside(ns);
-  bool all_unreachable = true;
-  Samples samples(static_cast<std::size_t>(state.max_iterations));
-  for (auto _ : state) {
-    EchoReply reply;
-    const auto start = Clock::now();
-    all_unreachable &= Module1::SendEcho(L"127.0.0.1", L"kuy", reply) == 11002;
-    samples.Add(Clock::now() - start);
-  }
-  if (!all_unreachable) state.SkipWithError("a probe did not report the network unreachable");
-  samples.Report(state, "unreachable");
+  TimeSendEcho(state, 11002, "a probe did not report the network unreachable", "unreachable");
 }
 BENCHMARK(BM_Unreachable)->Iterations(200);
 
