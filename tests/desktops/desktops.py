@@ -14,11 +14,10 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
-from harness import (HERE, Korvi, Session, find_colour, icon_colour, lay_out, read, settings,
+from harness import (HERE, Korvi, Session, find_colour, icon_colour, laid_out_folder, read, settings,
                      silence, wait_for)
 
 # Every module beside this one that lists DESKTOPS is a desktop driver.
@@ -46,10 +45,9 @@ class Run:
         if desktop.protocol == "sni":  # how a click on the entry reaches korvi
             self.session.start(["dbus-monitor", "--session", "type='method_call',"
                                 "interface='org.kde.StatusNotifierItem',member='Activate'"])
-        self.folder = tempfile.mkdtemp(prefix="korvi-desktop-")
-        test.addCleanup(shutil.rmtree, self.folder, True)
         self.ini_bytes = settings(TOP, LEFT, desktop.timer)
-        lay_out(self.folder, ARGS.korvi, ARGS.assets, self.ini_bytes)
+        self.folder = laid_out_folder(test, ARGS.korvi, ARGS.assets, self.ini_bytes,
+                                      "korvi-desktop-")
         self.korvi = Korvi(self.session, self.folder, netns=True, env=desktop.korvi_env(),
                            user=self.session.user if desktop.korvi_as_user else None)
         test.addCleanup(self.korvi.stop)

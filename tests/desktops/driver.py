@@ -4,6 +4,12 @@ read both). One module per desktop subclasses Desktop and lists its classes in D
 import os
 import shutil
 
+from xsession import wait_for
+
+# A desktop starting beside others on two busy cores can take many seconds; a wait for it
+# ends as soon as it is up, and this only bounds it.
+START_TIMEOUT = 60
+
 
 class Desktop:
     """The class attributes say what the desktop decides; the methods answer for it."""
@@ -65,9 +71,22 @@ class Desktop:
         where the desktop cannot tell."""
         return None
 
-    def window(self, korvi):
-        """A handle to korvi's window, once it shows."""
+    def find_window(self, korvi):
+        """A handle to korvi's window if it shows now, else None."""
         raise NotImplementedError
+
+    def wait(self, what, check):
+        """Waits until `check` gives a value, and returns it."""
+        return wait_for(what, check, START_TIMEOUT, 0.1)
+
+    def window(self, korvi):
+        """A handle to korvi's window, once it shows; fails at once if korvi ends first."""
+        def shown():
+            found = self.find_window(korvi)
+            if not found and korvi.proc.poll() is not None:
+                raise AssertionError(f"korvi ended: {korvi.proc.stderr.read()}")
+            return found
+        return self.wait("korvi's window", shown)
 
     def state(self, window):
         """{"x", "y": the frame's top-left as korvi saves it; "shown"; "front": shown, active

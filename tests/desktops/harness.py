@@ -18,14 +18,10 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
-from korvi_launch import Korvi, lay_out, read, settings  # noqa: E402,F401  (re-exported)
+from korvi_launch import Korvi, laid_out_folder, read, settings  # noqa: E402,F401  (re-exported)
 from xevents import PROPERTY_CHANGE, STRUCTURE_NOTIFY, SUBSTRUCTURE_NOTIFY, XEvents  # noqa: E402
-from xsession import private_bus, wait_for  # noqa: E402,F401
-from driver import Desktop  # noqa: E402,F401  (re-exported: drivers subclass it)
-
-# A desktop starting beside others on two busy cores can take many seconds; a wait for it
-# ends as soon as it is up, and this only bounds it.
-START_TIMEOUT = 60
+from xsession import end, private_bus, wait_for  # noqa: E402,F401
+from driver import START_TIMEOUT, Desktop  # noqa: E402,F401  (re-exported: drivers subclass it)
 
 MARK = "KORVI_DESKTOP_SESSION"  # in the environment of everything a session starts
 
@@ -148,14 +144,7 @@ class Session:
                 pass
         deadline = time.monotonic() + 5
         for proc in self.procs:
-            try:
-                proc.wait(max(0.1, deadline - time.monotonic()))
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait()
-            for pipe in (proc.stdout, proc.stderr):
-                if pipe:
-                    pipe.close()
+            end(proc, deadline)
         for _ in range(50):
             left = self.marked()
             if not left:

@@ -181,14 +181,8 @@ class Kde(Desktop):
         x, y, width, height = self.query(0)["panel"]
         return (x, y, width - TRAY_WIDTH, height)
 
-    def window(self, korvi):
-        def shown():
-            if self.query(korvi.pid)["shown"]:
-                return korvi.pid
-            if korvi.proc.poll() is not None:
-                raise AssertionError(f"korvi ended: {korvi.proc.stderr.read()}")
-            return None
-        return wait_for("korvi's window", shown, START_TIMEOUT, 0.1)
+    def find_window(self, korvi):
+        return korvi.pid if self.query(korvi.pid)["shown"] else None
 
     def state(self, pid):
         answer = self.query(pid)

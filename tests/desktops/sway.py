@@ -107,16 +107,12 @@ class Sway(Desktop):
     def node(self, con):
         return next(n for n in self.nodes() if n["id"] == con)
 
-    def window(self, korvi):
-        def shown():
-            for node in self.nodes():
-                if node.get("pid") == korvi.pid and node.get("visible") and \
-                        node.get("shell") == self.shell:
-                    return node["id"]
-            if korvi.proc.poll() is not None:
-                raise AssertionError(f"korvi ended: {korvi.proc.stderr.read()}")
-            return None
-        return wait_for("korvi's window", shown, START_TIMEOUT, 0.1)
+    def find_window(self, korvi):
+        for node in self.nodes():
+            if node.get("pid") == korvi.pid and node.get("visible") and \
+                    node.get("shell") == self.shell:
+                return node["id"]
+        return None
 
     def state(self, con):
         tree = self.tree()

@@ -93,15 +93,17 @@ class Xfce(Desktop):
                 return True
         return False
 
+    def find_window(self, korvi):
+        for w in self.x.find("--onlyvisible", "--pid", str(korvi.pid), "--name", "^B$"):
+            if self.x.info(w)["state"] == "IsViewable":
+                return w
+        return None
+
+    def wait(self, what, check):
+        return wait_x(self.x, what, check)
+
     def window(self, korvi):
-        def shown():
-            for w in self.x.find("--onlyvisible", "--pid", str(korvi.pid), "--name", "^B$"):
-                if self.x.info(w)["state"] == "IsViewable":
-                    return w
-            if korvi.proc.poll() is not None:
-                raise AssertionError(f"korvi ended: {korvi.proc.stderr.read()}")
-            return None
-        window = wait_x(self.x, "korvi's window", shown)
+        window = super().window(korvi)
         wait_for("xfwm4's frame", lambda: self.x.frame_extents(window))
         return window
 

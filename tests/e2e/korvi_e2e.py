@@ -5,10 +5,8 @@ Exits 77 when every test was skipped.
 """
 
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
@@ -36,9 +34,7 @@ class Korvi(korvi_launch.Korvi):
     its icons and `settings`."""
 
     def __init__(self, test, server, settings, env=None, files=None):
-        folder = tempfile.mkdtemp(prefix="korvi-e2e-")
-        test.addCleanup(shutil.rmtree, folder)
-        korvi_launch.lay_out(folder, ARGS.korvi, ARGS.assets, settings)
+        folder = korvi_launch.laid_out_folder(test, ARGS.korvi, ARGS.assets, settings, "korvi-e2e-")
         for name, content in (files or {}).items():
             with open(os.path.join(folder, name), "wb") as file:
                 file.write(content)

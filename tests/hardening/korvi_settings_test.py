@@ -16,7 +16,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from korvi_launch import CANNOT_SAVE, Korvi, arguments, XServer, lay_out, read, run_tests, settings, wait_for  # noqa: E402,E501
+from korvi_launch import CANNOT_SAVE, Korvi, arguments, XServer, laid_out_folder, lay_out, read, run_tests, settings, wait_for  # noqa: E402,E501
 
 ARGS = None
 CLONE_NEWNS = 0x00020000
@@ -144,9 +144,7 @@ class TwoKorvisClosing(unittest.TestCase):
     def test_the_file_ends_as_one_whole_version(self):
         server = XServer(tray=True)
         self.addCleanup(server.close)
-        folder = tempfile.mkdtemp(prefix="korvi-hardening-")
-        self.addCleanup(shutil.rmtree, folder)
-        lay_out(folder, ARGS.korvi, ARGS.assets, settings())
+        folder = laid_out_folder(self, ARGS.korvi, ARGS.assets, settings(), "korvi-hardening-")
         ini = os.path.join(folder, "korvi.ini")
         places = {"a": (300, 150), "b": (420, 260)}
         # Each value from either korvi; the two values of one close from one korvi.
@@ -191,9 +189,8 @@ class ClosedDuringReport(unittest.TestCase):
         server = XServer(tray=True)
         self.addCleanup(server.close)
         for round_ in range(self.ROUNDS):
-            folder = tempfile.mkdtemp(prefix="korvi-hardening-")
-            self.addCleanup(shutil.rmtree, folder)
-            lay_out(folder, ARGS.korvi, ARGS.assets, settings(timer=100))
+            folder = laid_out_folder(self, ARGS.korvi, ARGS.assets, settings(timer=100),
+                                     "korvi-hardening-")
             korvi = Korvi(server, folder, netns=True)
             self.addCleanup(korvi.stop)
             window = korvi.window()

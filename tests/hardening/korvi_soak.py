@@ -15,15 +15,13 @@ Exits 77 when skipped (not root).
 import os
 import random
 import re
-import shutil
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from korvi_launch import Korvi, arguments, XServer, lay_out, run_tests, settings, wait_for
+from korvi_launch import Korvi, arguments, XServer, laid_out_folder, run_tests, settings, wait_for  # noqa: E501
 from xevents import PROPERTY_CHANGE, PROPERTY_NOTIFY, XEvents, kind
 
 ARGS = None
@@ -135,9 +133,7 @@ class Soak(unittest.TestCase):
     def test_ten_thousand_ticks_switching(self):
         server = XServer(tray=True)
         self.addCleanup(server.close)
-        folder = tempfile.mkdtemp(prefix="korvi-soak-")
-        self.addCleanup(shutil.rmtree, folder)
-        lay_out(folder, ARGS.korvi, ARGS.assets, settings(timer=20))
+        folder = laid_out_folder(self, ARGS.korvi, ARGS.assets, settings(timer=20), "korvi-soak-")
         korvi = Korvi(server, folder, netns=True)
         self.addCleanup(korvi.stop)
         window = korvi.window()

@@ -11,6 +11,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from xsession import end  # noqa: E402
+
 
 def main():
     command = sys.argv[sys.argv.index("--") + 1:]
@@ -33,11 +36,7 @@ def main():
         sys.exit(subprocess.run(command, env=env).returncode)
     finally:
         weston.terminate()
-        try:
-            weston.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            weston.kill()
-            weston.wait()
+        end(weston)
         shutil.rmtree(runtime, ignore_errors=True)
 
 

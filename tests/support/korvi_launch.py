@@ -40,6 +40,14 @@ def lay_out(folder, korvi, assets, ini):
             file.write(ini)
 
 
+def laid_out_folder(test, korvi, assets, ini, prefix="korvi-test-"):
+    """A new folder laid out as lay_out does, removed when `test` ends."""
+    folder = tempfile.mkdtemp(prefix=prefix)
+    test.addCleanup(shutil.rmtree, folder, True)
+    lay_out(folder, korvi, assets, ini)
+    return folder
+
+
 def read(path):
     with open(path, "rb") as file:
         return file.read()

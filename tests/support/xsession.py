@@ -43,6 +43,20 @@ def readline(pipe, timeout=10.0):
     return pipe.readline().strip()
 
 
+def end(proc, deadline=None):
+    """Waits for `proc` until `deadline` (time.monotonic(); 5 s from now by default), kills it
+    if it is still there, and closes its pipes. Ask it to end first (terminate, a signal)."""
+    deadline = deadline or time.monotonic() + 5
+    try:
+        proc.wait(max(0.1, deadline - time.monotonic()))
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+    for pipe in (proc.stdout, proc.stderr):
+        if pipe:
+            pipe.close()
+
+
 def wait_for(what, check, timeout=10.0, interval=0.05):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
@@ -228,14 +242,7 @@ class XServer:
         for proc in reversed(self.procs):
             if proc.poll() is None:
                 proc.terminate()
-                try:
-                    proc.wait(timeout=5)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait()
-            for pipe in (proc.stdout, proc.stderr):
-                if pipe:
-                    pipe.close()
+            end(proc)
         self.procs = []
 
 
