@@ -6,6 +6,7 @@
 #include <QImageReader>
 #include <QPainter>
 #include <QPixmap>
+#include <algorithm>
 #include <map>
 #include <span>
 #include <vector>
@@ -49,6 +50,24 @@ namespace {
 
 QIcon ReadIconFile(const QString& path);
 
+// Qt's built-in PNG decoder, without first asking each image plugin whether the bytes are its
+// own: that loads every plugin (GIF, ICO, JPEG with its library) for a format korvi never reads.
+template <typename Use>
+auto WithPngReader(const QByteArray& png, Use use) {
+  QBuffer buffer;
+  buffer.setData(png);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer, "png");
+  reader.setAutoDetectImageFormat(false);
+  return use(reader);
+}
+QImage DecodePng(const QByteArray& png) {
+  return WithPngReader(png, [](QImageReader& reader) { return reader.read(); });
+}
+QSize PngSize(const QByteArray& png) {  // from the header alone
+  return WithPngReader(png, [](QImageReader& reader) { return reader.size(); });
+}
+
 // The pictures of one icon file, each drawn at its own size. A PNG picture (the 256-pixel
 // ones) is decoded only while a size that needs it is drawn: hosts draw 16 to 48 pixels, and
 // kept decoded it would cost more memory than every other picture of korvi together.
@@ -63,8 +82,10 @@ class IconPictures final : public QIconEngine {
   QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override {
     const Picture* best = Best(size);
     if (best == nullptr) return {};
-    QPixmap pixmap =
-        best->png.isEmpty() ? best->pixmap : QPixmap::fromImage(QImage::fromData(best->png, "PNG"));
+    QPixmap pixmap = best->png.isEmpty() ? best->pixmap : QPixmap::fromImage(DecodePng(best->png));
+    // A PNG picture whose data is damaged past its header: the best bitmap stands in for it.
+    if (pixmap.isNull() && (best = Best(size, true)) != nullptr) pixmap = best->pixmap;
+    if (best == nullptr) return {};
     const QSize fit = Fit(*best, size);
     if (!pixmap.isNull() && pixmap.size() != fit) {
       pixmap = pixmap.scaled(fit, Qt::KeepAspectRatio, Qt::SmoothTransformation);
@@ -99,9 +120,10 @@ class IconPictures final : public QIconEngine {
                ? own
                : own.scaled(size, Qt::KeepAspectRatio);
   }
-  const Picture* Best(const QSize& size) const {
+  const Picture* Best(const QSize& size, bool bitmaps_only = false) const {
     const Picture* best = nullptr;
     for (const Picture& picture : pictures_) {
+      if (bitmaps_only && !picture.png.isEmpty()) continue;
       const bool covers =
           picture.size.width() >= size.width() && picture.size.height() >= size.height();
       const bool best_covers =
@@ -166,14 +188,20 @@ QIcon ReadIconFile(const QString& path) {
   if (const auto pictures = ReadIconPictures(data)) {
     auto* engine = new IconPictures;
     icon = QIcon(engine);
+    // Beside a bitmap, a PNG picture's header is all that is read now: decoding the large
+    // pictures would cost a third of the start-up, and the bitmaps stand in for a damaged one.
+    // Alone, each is decoded, so that a file that draws nothing stops korvi here.
+    const bool has_bitmap = std::any_of(pictures->begin(), pictures->end(),
+                                        [](const IconPicture& p) { return p.png.empty(); });
     for (const IconPicture& picture : *pictures) {
       if (!picture.png.empty()) {
         const QByteArray png(reinterpret_cast<const char*>(picture.png.data()),
                              static_cast<qsizetype>(picture.png.size()));
-        // Read once now, so that a bad picture stops korvi here and not when a host draws it.
-        const QImage image = QImage::fromData(png, "PNG");
-        if (image.isNull()) throw failure("a PNG picture in it cannot be read");
-        engine->AddPng(image.size(), png);
+        const QSize size = PngSize(png);
+        if (!size.isValid() || (!has_bitmap && DecodePng(png).isNull())) {
+          throw failure("a PNG picture in it cannot be read");
+        }
+        engine->AddPng(size, png);
         continue;
       }
       // The picture's pixels are only borrowed: the pixmap gets a copy of its own.

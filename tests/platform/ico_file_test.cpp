@@ -9,10 +9,12 @@
 #include <QImageReader>
 #include <QPixmap>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/qt/backend.h"
@@ -255,31 +257,50 @@ TEST(LoadIconFile, TheShippedIconsHoldEverySizeATrayDrawsAndDifferByShape) {
   }
 }
 
-TEST(LoadIconFile, ReadsAPngPicture) {
-  // A PNG picture in an icon file, as newer icon editors write large pictures.
+// A PNG picture in an icon file, as newer icon editors write large pictures: intact, or with
+// its data damaged past the header, alone or beside a bitmap that can stand in for it.
+TEST(LoadIconFile, ReadsAPngPictureAndStandsABitmapInForADamagedOne) {
   QImage red(24, 24, QImage::Format_ARGB32);
   red.fill(QColor(200, 0, 0));
-  QBuffer png;
-  png.open(QIODevice::WriteOnly);
-  ASSERT_TRUE(red.save(&png, "PNG"));
-  Bytes file;
-  Put(file, 0, 2);
-  Put(file, 1, 2);
-  Put(file, 1, 2);
-  file.insert(file.end(), {24, 24, 0, 0});
-  Put(file, 1, 2);
-  Put(file, 32, 2);
-  Put(file, static_cast<std::uint32_t>(png.data().size()), 4);
-  Put(file, 22, 4);
-  file.insert(file.end(), png.data().begin(), png.data().end());
-  const auto pictures = ReadIconPictures(file);
-  ASSERT_TRUE(pictures.has_value()) << "Qt reads PNG without its image plugins";
-  EXPECT_EQ(pictures->at(0).png.size(), std::size_t(png.data().size()));
-
+  QBuffer buffer;
+  buffer.open(QIODevice::WriteOnly);
+  ASSERT_TRUE(red.save(&buffer, "PNG"));
+  const Bytes png(buffer.data().begin(), buffer.data().end());
+  Bytes damaged = png;
+  const std::string_view idat = "IDAT";
+  const auto data = std::search(damaged.begin(), damaged.end(), idat.begin(), idat.end()) + 4;
+  ASSERT_LT(data, damaged.end() - 12);
+  std::fill(data, damaged.end() - 12, 0xA5);  // up to the IEND chunk
+  const Picture png_entry{24, 24, 32, 0};
+  const Picture bitmap{16, 16, 32, 7};
+  struct Row {
+    const char* what;
+    Bytes file;
+    QColor centre;  // drawn at 24 px; invalid: the file is refused
+  };
+  const Row rows[] = {
+      {"intact, alone", IconFile({png}, {png_entry}), QColor(200, 0, 0)},
+      {"damaged, alone", IconFile({damaged}, {png_entry}), QColor()},
+      {"damaged, beside a bitmap", IconFile({Bitmap(bitmap, true), damaged}, {bitmap, png_entry}),
+       QtPictures(IconFile({bitmap}, true))[0].pixelColor(8, 8)},
+  };
   QTemporaryDir dir;
-  const QImage shown = LoadIconFile(Written(dir, "png.ico", file)).pixmap(24, 24).toImage();
-  ASSERT_FALSE(shown.isNull());
-  EXPECT_EQ(shown.pixelColor(12, 12), QColor(200, 0, 0));
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const auto pictures = ReadIconPictures(row.file);
+    ASSERT_TRUE(pictures.has_value()) << "Qt reads PNG without its image plugins";
+    EXPECT_EQ(pictures->back().png.size(), png.size());
+    try {
+      const QImage shown = LoadIconFile(Written(dir, row.what, row.file)).pixmap(24, 24).toImage();
+      ASSERT_TRUE(row.centre.isValid()) << "loaded";
+      ASSERT_FALSE(shown.isNull());
+      EXPECT_EQ(shown.pixelColor(shown.width() / 2, shown.height() / 2), row.centre);
+    } catch (const RuntimeError& e) {
+      EXPECT_FALSE(row.centre.isValid()) << e.what();
+      EXPECT_NE(std::string(e.what()).find("a PNG picture in it cannot be read"), std::string::npos)
+          << e.what();
+    }
+  }
 }
 
 // Handed to Qt's reader, a directory that claims 65,535 pictures gave 65,534 complaints.
