@@ -1,8 +1,9 @@
 // The floor for a Qt tray program: one tool window and one tray icon, and nothing else.
 // korvi's footprint is measured against this, built and run on the same machine. With --text,
 // the window also shows one line of text, the least a program that shows any text pays for
-// fonts; with --boxes, it holds the two edit boxes of korvi's design instead. They tell what
-// of korvi's footprint text and the boxes themselves cost.
+// fonts; with --boxes, it holds the two edit boxes of korvi's design instead, showing what
+// korvi's show at idle (an address, one line of the log). They tell what of korvi's footprint
+// text and the boxes themselves cost.
 #include <QApplication>
 #include <QLineEdit>
 #include <QPainter>
@@ -41,9 +42,9 @@ int main(int argc, char** argv) {
     line->setGeometry(0, 16, 105, 73);
   }
   if (app.arguments().contains(QStringLiteral("--boxes"))) {
-    text1 = std::make_unique<QLineEdit>(&window);
+    text1 = std::make_unique<QLineEdit>(QStringLiteral("127.0.0.1"), &window);
     text1->setGeometry(0, 0, 105, 18);
-    text2 = std::make_unique<QPlainTextEdit>(&window);
+    text2 = std::make_unique<QPlainTextEdit>(QStringLiteral("12:00:00 :  0"), &window);
     text2->setGeometry(0, 16, 105, 73);
     text2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   }
