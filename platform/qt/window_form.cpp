@@ -156,16 +156,19 @@ void QtForm::KeepReachable() {
                                         title, Screens())) {
     Place({place->left, place->top});
     // Its frame may not fit there: known only once the window manager drew it.
-    fit_when_framed_ = title == 0;
+    if (title == 0) fit_when_framed_ = QPoint(place->left, place->top);
   }
 }
 
 void QtForm::Moved() {
   if (!fit_when_framed_ || window_->windowHandle()->frameMargins().isNull()) return;
-  fit_when_framed_ = false;
+  // From the place asked for, not the window's position now: while the window manager takes
+  // the window into its frame, Qt may briefly hold the window's place inside the frame.
+  const QPoint asked = *fit_when_framed_;
+  fit_when_framed_.reset();
   const QRect frame = window_->frameGeometry();
   const PixelPoint place =
-      NearestPlaceOnScreen({window_->x(), window_->y(), frame.width(), frame.height()}, Screens());
+      NearestPlaceOnScreen({asked.x(), asked.y(), frame.width(), frame.height()}, Screens());
   if (QPoint(place.left, place.top) != window_->pos()) Place({place.left, place.top});
 }
 

@@ -118,7 +118,8 @@ class QtForm final : public Form {
   CaretRest caret_;
   bool text1_first_ = true;
   bool built_ = false;
-  bool fit_when_framed_ = false;
+  // The place chosen before the window manager framed the window, to fit again with the frame.
+  std::optional<QPoint> fit_when_framed_;
   // Where the program put the window: all that can be read back where positions are unknown.
   float asked_top_ = 0;
   float asked_left_ = 0;
