@@ -18,26 +18,6 @@ bool IsAsciiText(std::uint8_t c) {
   return c == '\t' || c == '\n' || c == '\r' || (c >= 0x20 && c < 0x7F);
 }
 
-// The code point at `pos` and its length; surrogates are taken (they stand for lone code
-// units), anything else that is not shortest-form UTF-8 up to U+10FFFF gives length 0.
-std::size_t DecodeAt(std::string_view text, std::size_t pos, char32_t& c) {
-  static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  const std::uint8_t lead = Byte(text, pos);
-  if (lead < 0x80) {
-    c = lead;
-    return 1;
-  }
-  if (lead < 0xC2 || lead > 0xF4) return 0;
-  const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-  if (text.size() - pos < length) return 0;
-  c = lead & (0x7F >> length);
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((Byte(text, pos + i) & 0xC0) != 0x80) return 0;
-    c = (c << 6) | (Byte(text, pos + i) & 0x3F);
-  }
-  return c >= kSmallest[length] && c <= 0x10FFFF ? length : 0;
-}
-
 void AppendUnit(std::string& out, char32_t unit, bool big_endian) {
   const char high = static_cast<char>(unit >> 8);
   const char low = static_cast<char>(unit & 0xFF);
@@ -81,7 +61,7 @@ std::string EncodeUtf16(const Utf16Text& decoded) {
   const std::string_view text = decoded.text;
   for (std::size_t pos = 0; pos < text.size();) {
     char32_t c = 0;
-    std::size_t length = DecodeAt(text, pos, c);
+    std::size_t length = utf8::Decode(text, pos, c);
     if (length == 0) {
       c = 0xFFFD;
       length = 1;
@@ -100,7 +80,7 @@ std::string EncodeUtf16(const Utf16Text& decoded) {
 bool IsUtf8(std::string_view text) {
   for (std::size_t pos = 0; pos < text.size();) {
     char32_t c = 0;
-    const std::size_t length = DecodeAt(text, pos, c);
+    const std::size_t length = utf8::Decode(text, pos, c);
     if (length == 0 || (c >= 0xD800 && c < 0xE000)) return false;
     pos += length;
   }

@@ -19,30 +19,6 @@ bool IsSurrogate(char32_t c) {
   return c >= 0xD800 && c <= 0xDFFF;
 }
 
-// The code point of the valid sequence at `pos` and its length, or length 0 when the sequence
-// there is not valid UTF-8 (overlong, surrogate, beyond U+10FFFF, cut short).
-std::size_t DecodeAt(const std::string& bytes, std::size_t pos, char32_t& code_point) {
-  static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  const auto lead = static_cast<std::uint8_t>(bytes[pos]);
-  if (lead < 0x80) {
-    code_point = lead;
-    return 1;
-  }
-  // Continuation bytes, and leads that can only start overlong or too large sequences.
-  if (lead < 0xC2 || lead > 0xF4) return 0;
-  const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-  if (bytes.size() - pos < length) return 0;
-  char32_t c = lead & (0x7F >> length);
-  for (std::size_t i = 1; i < length; ++i) {
-    const auto next = static_cast<std::uint8_t>(bytes[pos + i]);
-    if ((next & 0xC0) != 0x80) return 0;
-    c = (c << 6) | (next & 0x3F);
-  }
-  if (c < kSmallest[length] || c > 0x10FFFF || IsSurrogate(c)) return 0;
-  code_point = c;
-  return length;
-}
-
 }  // namespace
 
 std::string ToAnsi(const std::wstring& text) {
@@ -64,8 +40,9 @@ std::wstring FromAnsi(const std::string& bytes) {
   out.reserve(bytes.size());
   for (std::size_t pos = 0; pos < bytes.size();) {
     char32_t c = 0;
-    std::size_t length = DecodeAt(bytes, pos, c);
-    if (length == 0) {
+    std::size_t length = utf8::Decode(bytes, pos, c);
+    // A lone surrogate in the bytes is no valid text either: its bytes are carried one by one.
+    if (length == 0 || IsSurrogate(c)) {
       c = kEscapeBase + static_cast<std::uint8_t>(bytes[pos]);
       length = 1;
     }
