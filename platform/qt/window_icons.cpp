@@ -1,3 +1,7 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QBuffer>
 #include <QDateTime>
 #include <QFile>
@@ -7,6 +11,8 @@
 #include <QPainter>
 #include <QPixmap>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <span>
 #include <vector>
@@ -169,18 +175,64 @@ QIcon LoadIconFile(const QString& path) {
 
 namespace {
 
+// An icon file holds at most a few pictures of up to 256 x 256 pixels, 256 KiB each as bitmaps:
+// a file larger than this is no icon, and reading it whole would only fill the memory.
+constexpr off_t kLargestIconFile = off_t{16} << 20;
+
+// The whole of the regular file at `path`. Anything else stops here, unread: a FIFO would wait
+// for a writer for ever and a device (/dev/zero) would never end.
+template <typename Failure>
+QByteArray ReadRegularFile(const QString& path, const Failure& failure) {
+  if (path.startsWith(u':')) {  // korvi's own, built in
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) throw failure(file.errorString());
+    return file.readAll();
+  }
+  const int fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw failure(QString::fromLocal8Bit(std::strerror(errno)));
+  struct stat file {};
+  const auto fail = [&](const QString& why) {
+    close(fd);
+    return failure(why);
+  };
+  if (fstat(fd, &file) != 0) throw fail(QString::fromLocal8Bit(std::strerror(errno)));
+  // An empty icon name in the settings leaves only the program's folder.
+  if (S_ISDIR(file.st_mode)) throw fail(QStringLiteral("it is a folder, not a file"));
+  if (!S_ISREG(file.st_mode)) {
+    throw fail(QStringLiteral("it is not a regular file but %1")
+                   .arg(S_ISFIFO(file.st_mode)   ? QStringLiteral("a pipe (FIFO)")
+                        : S_ISCHR(file.st_mode)  ? QStringLiteral("a character device")
+                        : S_ISBLK(file.st_mode)  ? QStringLiteral("a block device")
+                        : S_ISSOCK(file.st_mode) ? QStringLiteral("a socket")
+                                                 : QStringLiteral("a special file")));
+  }
+  if (file.st_size > kLargestIconFile) {
+    throw fail(QStringLiteral("it holds %1 bytes, more than any icon file (at most %2 MiB)")
+                   .arg(file.st_size)
+                   .arg(kLargestIconFile >> 20));
+  }
+  QByteArray bytes(static_cast<qsizetype>(file.st_size), Qt::Uninitialized);
+  qsizetype got = 0;
+  while (got < bytes.size()) {
+    const ssize_t read_now =
+        read(fd, bytes.data() + got, static_cast<std::size_t>(bytes.size() - got));
+    if (read_now < 0 && errno == EINTR) continue;
+    if (read_now < 0) throw fail(QString::fromLocal8Bit(std::strerror(errno)));
+    if (read_now == 0) break;  // cut short since fstat: what is there is what is read
+    got += read_now;
+  }
+  close(fd);
+  bytes.truncate(got);
+  return bytes;
+}
+
 QIcon ReadIconFile(const QString& path) {
   auto failure = [&path](const QString& why) {
     return RuntimeError("the icon file \"" + path.toStdString() +
                         "\" cannot be loaded: " + why.toStdString());
   };
   if (path.isEmpty()) throw failure("no file name was given");
-  // An empty icon name in the settings leaves only the program's folder.
-  if (QFileInfo(path).isDir()) throw failure("it is a folder, not a file");
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) throw failure(file.errorString());
-  const QByteArray bytes = file.readAll();
-  if (file.error() != QFileDevice::NoError) throw failure(file.errorString());
+  const QByteArray bytes = ReadRegularFile(path, failure);
 
   QIcon icon;
   const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(bytes.data()),
