@@ -11,7 +11,14 @@
 #include <memory>
 #include <string>
 
+struct xcb_connection_t;
+
 namespace platform::qt {
+
+// korvi's connection to the X server, or nullptr where it runs on another platform.
+xcb_connection_t* X11();
+// The atom of `name` on that connection, made when missing.
+std::uint32_t X11Atom(const char* name);
 
 // Loaded icons by the 32-bit handle the program passes around. Every user of a handle (a
 // window, a tray entry) holds it; a handle nobody holds is freed, so a program that switches
@@ -59,10 +66,13 @@ void EndRun(int status);
 // Closes a failure's report that is on screen, so that the failed run ends now.
 void DismissReport();
 
-// While it lives, SIGINT, SIGTERM and SIGHUP close every window as the user would, once.
+// While it lives, SIGINT, SIGTERM and SIGHUP close every window as the user would, once. Made
+// before the application object, it keeps the requests until Listen() can act on them.
 class EndRequests {
  public:
   EndRequests();
+  // Once the application object exists.
+  void Listen();
   ~EndRequests();
   EndRequests(const EndRequests&) = delete;
   EndRequests& operator=(const EndRequests&) = delete;

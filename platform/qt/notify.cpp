@@ -1,7 +1,7 @@
 #include <QCoreApplication>
 #include <QPixmap>
 #include <QPointer>
-#include <QSystemTrayIcon>
+#include <QTimer>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -10,18 +10,20 @@
 #include "platform/ansi.h"
 #include "platform/notify.h"
 #include "platform/qt/backend.h"
-#include "platform/report.h"
 #include "platform/qt/notify_sni.h"
+#include "platform/qt/notify_xembed.h"
+#include "platform/report.h"
 
 namespace platform {
 namespace {
 
 // Each entry shows through a StatusNotifierItem while a host for those is on the session bus,
-// and through Qt's tray icon (XEmbed, which docks again by itself when an X tray comes back)
-// otherwise. Only one of the two exists at a time, so no tray shows the entry twice.
+// and through XEmbed (which docks again by itself when an X tray comes back) otherwise, and
+// while the bus has not told yet. Only one of the two exists at a time, so no tray shows the
+// entry twice.
 struct Entry {
   // Both deleted later, never inside their own click.
-  QSystemTrayIcon* tray = nullptr;
+  qt::XEmbedEntry* tray = nullptr;
   qt::StatusNotifierItem* item = nullptr;
   std::uint32_t icon = 0;
   bool has_callback = false;
@@ -41,24 +43,9 @@ void Click(const Key& key, std::uint32_t code) {
   qt::DeliverWindowMessage(key.first, found->second.callback, code);
 }
 
-std::uint32_t MouseCode(QSystemTrayIcon::ActivationReason reason) {
-  switch (reason) {
-    case QSystemTrayIcon::Trigger:
-      return 514;  // left button up
-    case QSystemTrayIcon::DoubleClick:
-      return 515;
-    case QSystemTrayIcon::Context:
-      return 517;  // right button up
-    case QSystemTrayIcon::MiddleClick:
-      return 520;
-    default:
-      return 0;
-  }
-}
-
 void SayOnceIfNoTray() {
   static bool said = false;
-  if (said || QSystemTrayIcon::isSystemTrayAvailable()) return;
+  if (said || qt::XEmbedEntry::TrayShown()) return;
   said = true;
   Report(
       "no notification area (system tray) is running on this desktop; the window works without "
@@ -75,28 +62,40 @@ QIcon Shown(std::uint32_t handle) {
 }
 
 void ShowTip(Entry& entry) {
-  if (entry.tray) entry.tray->setToolTip(entry.tip);
+  if (entry.tray) entry.tray->SetTip(entry.tip);
   if (entry.item) entry.item->SetTip(entry.tip);
 }
 
 void ShowIcon(Entry& entry) {
-  if (entry.tray) entry.tray->setIcon(Shown(entry.icon));
+  if (entry.tray) entry.tray->SetIcon(Shown(entry.icon));
   if (entry.item) entry.item->SetIcon(Shown(entry.icon));
 }
 
 void Place(const Key& key, Entry& entry);
+bool grace_over = false;
 
 void PlaceAll() {
   for (auto& [key, entry] : Entries()) Place(key, entry);
 }
 
+// A watcher normally answers within milliseconds; one that has not by then is slow (a desktop
+// still starting), and the entry goes to an X tray meanwhile.
+constexpr int kWatcherGraceMs = 300;
+
 qt::StatusNotifierHosts& Hosts() {
   static QPointer<qt::StatusNotifierHosts> hosts;
-  if (!hosts) hosts = new qt::StatusNotifierHosts(PlaceAll, QCoreApplication::instance());
+  if (!hosts) {
+    hosts = new qt::StatusNotifierHosts(PlaceAll, QCoreApplication::instance());
+    QTimer::singleShot(kWatcherGraceMs, hosts, [] {
+      grace_over = true;
+      PlaceAll();
+    });
+  }
   return *hosts;
 }
 
 void Place(const Key& key, Entry& entry) {
+  if (!Hosts().Known() && !grace_over) return;
   if (Hosts().Shown()) {
     if (!entry.item) {
       entry.item = new qt::StatusNotifierItem([key](std::uint32_t code) { Click(key, code); });
@@ -112,16 +111,10 @@ void Place(const Key& key, Entry& entry) {
     return;
   }
   if (entry.tray) return;
-  // Qt settles on XEmbed or StatusNotifierItem for good the first time it is asked; asked
-  // here, with no host for the latter, it settles on XEmbed.
   SayOnceIfNoTray();
-  entry.tray = new QSystemTrayIcon();
-  QObject::connect(
-      entry.tray, &QSystemTrayIcon::activated,
-      [key](QSystemTrayIcon::ActivationReason reason) { Click(key, MouseCode(reason)); });
+  entry.tray = new qt::XEmbedEntry([key](std::uint32_t code) { Click(key, code); });
   ShowTip(entry);
   ShowIcon(entry);
-  entry.tray->show();
 }
 
 void Apply(Entry& entry, const NotifyIconData& data) {

@@ -11,14 +11,18 @@
 #include <QtEndian>
 #include <utility>
 
+#include "platform/qt/session_bus.h"
+
 namespace platform::qt {
 namespace {
 
 const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
 const QString kItemPath = QStringLiteral("/StatusNotifierItem");
-// A watcher that has not answered by then is taken for no tray at all.
-constexpr int kAnswerMs = 2000;
+const QString kMenuPath = QStringLiteral("/MenuBar");
+// A watcher that has not answered by then is asked again: one busy at login answers late, and
+// until it does, the entry goes to an X tray where there is one.
+constexpr int kAnswerMs = 25000;
 
 // Mouse message codes, as the window receives them from the shell.
 constexpr std::uint32_t kLeftButtonUp = 514;
@@ -30,6 +34,9 @@ void RegisterTypes() {
     qDBusRegisterMetaType<SniPixmap>();
     qDBusRegisterMetaType<SniPixmaps>();
     qDBusRegisterMetaType<SniToolTip>();
+    qDBusRegisterMetaType<MenuItem>();
+    qDBusRegisterMetaType<MenuItems>();
+    qDBusRegisterMetaType<MenuLayout>();
     return true;
   }();
   (void)registered;
@@ -84,23 +91,89 @@ const QDBusArgument& operator>>(const QDBusArgument& in, SniToolTip& tip) {
   return in;
 }
 
+QDBusArgument& operator<<(QDBusArgument& out, const MenuItem& item) {
+  out.beginStructure();
+  out << item.id << item.properties;
+  out.endStructure();
+  return out;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& in, MenuItem& item) {
+  in.beginStructure();
+  in >> item.id >> item.properties;
+  in.endStructure();
+  return in;
+}
+
+QDBusArgument& operator<<(QDBusArgument& out, const MenuLayout& layout) {
+  out.beginStructure();
+  out << layout.id << layout.properties << layout.children;
+  out.endStructure();
+  return out;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& in, MenuLayout& layout) {
+  in.beginStructure();
+  in >> layout.id >> layout.properties >> layout.children;
+  in.endStructure();
+  return in;
+}
+
+namespace {
+// The menu's one item, its root, opens a submenu that holds nothing.
+QVariantMap RootProperties() {
+  return {{QStringLiteral("children-display"), QStringLiteral("submenu")}};
+}
+}  // namespace
+
+uint EmptyMenu::GetLayout(int, int, const QStringList&, MenuLayout& layout) {
+  layout = {0, RootProperties(), {}};
+  return 1;  // the layout's revision, which never changes
+}
+
+MenuItems EmptyMenu::GetGroupProperties(const QList<int>& ids, const QStringList&) {
+  if (!ids.isEmpty() && !ids.contains(0)) return {};
+  return {{0, RootProperties()}};
+}
+
+QDBusVariant EmptyMenu::GetProperty(int, const QString& name) {
+  return QDBusVariant(RootProperties().value(name, QString()));
+}
+
+void EmptyMenu::Event(int, const QString&, const QDBusVariant&, uint) {}
+
+bool EmptyMenu::AboutToShow(int) {
+  return false;  // nothing to update
+}
+
 StatusNotifierItem::StatusNotifierItem(std::function<void(std::uint32_t)> click)
     : click_(std::move(click)),
       service_(QStringLiteral("org.kde.StatusNotifierItem-%1-%2")
                    .arg(QCoreApplication::applicationPid())
                    .arg(++item_count)),
-      bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, service_)) {
+      bus_(session_bus::Connect(service_)) {
   RegisterTypes();
-  bus_.registerObject(kItemPath, this,
-                      QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
-                          QDBusConnection::ExportAllProperties);
-  bus_.registerService(service_);
+  const auto exported = QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
+                        QDBusConnection::ExportAllProperties;
+  bus_.registerObject(kItemPath, this, exported);
+  bus_.registerObject(kMenuPath, &menu_, exported);
+  // Asked without waiting: the bus takes the name before it passes on anything sent after.
+  QDBusMessage own = QDBusMessage::createMethodCall(
+      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("RequestName"));
+  own << service_ << 4u;  // DBUS_NAME_FLAG_DO_NOT_QUEUE
+  bus_.send(own);
 }
 
 StatusNotifierItem::~StatusNotifierItem() {
-  bus_.unregisterService(service_);
+  // The bus lets the name go with the connection: nothing to ask and wait for on the way out.
+  bus_.unregisterObject(kMenuPath);
   bus_.unregisterObject(kItemPath);
   QDBusConnection::disconnectFromBus(service_);
+}
+
+QDBusObjectPath StatusNotifierItem::Menu() const {
+  return QDBusObjectPath(kMenuPath);
 }
 
 QString StatusNotifierItem::Id() const {
@@ -142,47 +215,53 @@ void StatusNotifierItem::ContextMenu(int, int) {
 void StatusNotifierItem::Scroll(int, const QString&) {}
 
 StatusNotifierHosts::StatusNotifierHosts(std::function<void()> changed, QObject* parent)
-    : QObject(parent), bus_(QDBusConnection::sessionBus()) {
-  if (!bus_.isConnected()) return;
-  auto* watch =
-      new QDBusServiceWatcher(kWatcher, bus_, QDBusServiceWatcher::WatchForOwnerChange, this);
-  connect(watch, &QDBusServiceWatcher::serviceOwnerChanged, this, &StatusNotifierHosts::Ask);
-  // A desktop may own the watcher a moment before its host has registered.
-  bus_.connect(kWatcher, kWatcherPath, kWatcher, QStringLiteral("StatusNotifierHostRegistered"),
-               this, SLOT(Ask()));
-  // The first entry goes where the first answer says, at once, as with Qt's own first look.
-  Question()->waitForFinished();
-  changed_ = std::move(changed);
+    : QObject(parent), changed_(std::move(changed)) {
+  session_bus::WhenAnswered(this, [this](QDBusConnection bus) {
+    bus_ = bus;
+    auto* watch =
+        new QDBusServiceWatcher(kWatcher, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(watch, &QDBusServiceWatcher::serviceOwnerChanged, this, &StatusNotifierHosts::Ask);
+    // A desktop may own the watcher a moment before its host has registered.
+    bus.connect(kWatcher, kWatcherPath, kWatcher, QStringLiteral("StatusNotifierHostRegistered"),
+                this, SLOT(Ask()));
+    Ask();
+  });
+}
+
+bool StatusNotifierHosts::Known() const {
+  return known_ || session_bus::Absent();
 }
 
 void StatusNotifierHosts::Ask() {
-  Question();
-}
-
-QDBusPendingCallWatcher* StatusNotifierHosts::Question() {
   QDBusMessage get = QDBusMessage::createMethodCall(
       kWatcher, kWatcherPath, QStringLiteral("org.freedesktop.DBus.Properties"),
       QStringLiteral("Get"));
   get << kWatcher << QStringLiteral("IsStatusNotifierHostRegistered");
   const unsigned question = ++asked_;
-  auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(get, kAnswerMs), this);
+  auto* pending = new QDBusPendingCallWatcher(bus_->asyncCall(get, kAnswerMs), this);
   connect(pending, &QDBusPendingCallWatcher::finished, this,
           [this, question](QDBusPendingCallWatcher* done) {
             done->deleteLater();
             Answer(done->reply(), question);
           });
-  return pending;
 }
 
 void StatusNotifierHosts::Answer(const QDBusMessage& reply, unsigned question) {
   if (question != asked_) return;  // a later question is on its way
+  if (reply.type() == QDBusMessage::ErrorMessage &&
+      (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
+       reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.Timeout"))) {
+    Ask();  // a watcher that is there but busy
+    return;
+  }
   const bool shown = reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
                      reply.arguments().first().value<QDBusVariant>().variant().toBool();
   // The owner's unique name tells a restarted watcher from the one already told.
   const QString owner = shown ? reply.service() : QString();
-  if (owner == owner_) return;
+  if (known_ && owner == owner_) return;
+  known_ = true;
   owner_ = owner;
-  if (changed_) changed_();
+  changed_();
 }
 
 }  // namespace platform::qt

@@ -1,26 +1,25 @@
 #pragma once
 // A tray entry as a StatusNotifierItem on the session bus, for the trays that show only those
 // (KDE Plasma, GNOME's AppIndicator extension, waybar, xfce4-panel), and the watch for the
-// StatusNotifierWatcher those trays own.
-//
-// Qt's own QSystemTrayIcon decides between StatusNotifierItem and XEmbed once per process, the
-// first time it is asked, so a program started before its tray would never show an entry
-// there. These two classes follow the watcher for as long as the program runs instead.
+// StatusNotifierWatcher those trays own, followed for as long as korvi runs: started before its
+// tray, korvi still shows its entry there.
 
 #include <QByteArray>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QIcon>
 #include <QList>
 #include <QMetaType>
 #include <QObject>
 #include <QString>
+#include <QStringList>
+#include <QVariantMap>
 #include <cstdint>
 #include <functional>
-
-class QDBusPendingCallWatcher;
+#include <optional>
 
 namespace platform::qt {
 
@@ -43,12 +42,60 @@ const QDBusArgument& operator>>(const QDBusArgument& in, SniPixmap& pixmap);
 QDBusArgument& operator<<(QDBusArgument& out, const SniToolTip& tip);
 const QDBusArgument& operator>>(const QDBusArgument& in, SniToolTip& tip);
 
+// A menu item as the menu protocol carries it: (id, properties), and the layout of a menu,
+// (id, properties, children).
+struct MenuItem {
+  int id = 0;
+  QVariantMap properties;
+};
+using MenuItems = QList<MenuItem>;
+struct MenuLayout {
+  int id = 0;
+  QVariantMap properties;
+  QList<QDBusVariant> children;
+};
+QDBusArgument& operator<<(QDBusArgument& out, const MenuItem& item);
+const QDBusArgument& operator>>(const QDBusArgument& in, MenuItem& item);
+QDBusArgument& operator<<(QDBusArgument& out, const MenuLayout& layout);
+const QDBusArgument& operator>>(const QDBusArgument& in, MenuLayout& layout);
+
 }  // namespace platform::qt
 
 Q_DECLARE_METATYPE(platform::qt::SniPixmap)
 Q_DECLARE_METATYPE(platform::qt::SniToolTip)
+Q_DECLARE_METATYPE(platform::qt::MenuItem)
+Q_DECLARE_METATYPE(platform::qt::MenuLayout)
 
 namespace platform::qt {
+
+// The menu that the entry names: empty, as the entry has no menu, but served, so that a host
+// that fetches a menu on a right click gets one. GNOME's AppIndicator host shows no entry that
+// names no menu ("/NO_DBUSMENU" counts as none there).
+class EmptyMenu : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "com.canonical.dbusmenu")
+  Q_PROPERTY(uint Version READ Version)
+  Q_PROPERTY(QString TextDirection READ TextDirection)
+  Q_PROPERTY(QString Status READ Status)
+  Q_PROPERTY(QStringList IconThemePath READ IconThemePath)
+
+ public:
+  using QObject::QObject;
+  uint Version() const { return 3; }
+  QString TextDirection() const { return QStringLiteral("ltr"); }
+  QString Status() const { return QStringLiteral("normal"); }
+  QStringList IconThemePath() const { return {}; }
+
+ public slots:
+  uint GetLayout(int parent, int depth, const QStringList& names, platform::qt::MenuLayout& layout);
+  platform::qt::MenuItems GetGroupProperties(const QList<int>& ids, const QStringList& names);
+  QDBusVariant GetProperty(int id, const QString& name);
+  void Event(int id, const QString& event, const QDBusVariant& data, uint timestamp);
+  bool AboutToShow(int id);
+
+ signals:
+  void LayoutUpdated(uint revision, int parent);
+};
 
 // One entry, on a bus connection of its own so that each entry has its own service name and
 // the object path every host looks at.
@@ -82,9 +129,7 @@ class StatusNotifierItem : public QObject {
   QString IconName() const { return {}; }
   SniPixmaps IconPixmap() const { return icon_; }
   SniToolTip ToolTip() const { return {{}, {}, tip_, {}}; }
-  // The entry has no menu, but GNOME's AppIndicator host shows only entries that name one
-  // ("/NO_DBUSMENU" counts as none there); a right click still reaches ContextMenu.
-  QDBusObjectPath Menu() const { return QDBusObjectPath(QStringLiteral("/MenuBar")); }
+  QDBusObjectPath Menu() const;
 
  public slots:
   // A host calls these for a left click, a middle click and a right click.
@@ -101,18 +146,22 @@ class StatusNotifierItem : public QObject {
   std::function<void(std::uint32_t)> click_;
   QString service_;
   QDBusConnection bus_;
+  EmptyMenu menu_;
   QString registered_with_;
   SniPixmaps icon_;
   QString tip_;
 };
 
 // Whether a StatusNotifierWatcher with a host is on the session bus, followed as watchers
-// come, go and are replaced. `changed` runs after every change.
+// come, go and are replaced. Every question is asked without waiting; `changed` runs after
+// every change of the answer.
 class StatusNotifierHosts : public QObject {
   Q_OBJECT
 
  public:
   StatusNotifierHosts(std::function<void()> changed, QObject* parent);
+  // The bus has told whether a host shows entries: the watcher answered, or there is none.
+  bool Known() const;
   // A watcher is there and a host shows what registers with it.
   bool Shown() const { return !owner_.isEmpty(); }
   // The watcher's unique bus name, or "" when no host shows entries.
@@ -122,11 +171,11 @@ class StatusNotifierHosts : public QObject {
   void Ask();
 
  private:
-  QDBusPendingCallWatcher* Question();
   void Answer(const QDBusMessage& reply, unsigned question);
 
   std::function<void()> changed_;
-  QDBusConnection bus_;
+  std::optional<QDBusConnection> bus_;
+  bool known_ = false;
   QString owner_;
   unsigned asked_ = 0;
 };

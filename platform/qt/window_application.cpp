@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/qt/backend.h"
+#include "platform/qt/session_bus.h"
 #include "platform/report.h"
 #include "platform/window.h"
 
@@ -58,6 +59,8 @@ struct Application::Impl {
 };
 
 Application::Application(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
+  impl_->endings = std::make_unique<qt::EndRequests>();
+  qt::session_bus::Greet();
   const auto env = [](const char* name) -> const char* { return std::getenv(name); };
   if (const std::string forced = qt::ForcedPlatform(env); !forced.empty()) {
     qputenv("QT_QPA_PLATFORM", forced.c_str());
@@ -75,7 +78,8 @@ Application::Application(int& argc, char** argv) : impl_(std::make_unique<Impl>(
   QGuiApplication::setDesktopFileName(QStringLiteral("korvi"));
   // The window's close ends the run, whatever else is open then.
   QApplication::setQuitOnLastWindowClosed(false);
-  impl_->endings = std::make_unique<qt::EndRequests>();
+  impl_->endings->Listen();
+  qt::session_bus::Settle();
 }
 
 Application::~Application() {

@@ -39,6 +39,17 @@ void CloseEverything() {
 
 EndRequests::EndRequests() {
   if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  // In place before anything that takes time: a signal during start-up waits in the pipe for
+  // the event loop, and the run ends as a close, not by the signal.
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int number : kSignals) sigaction(number, &action, nullptr);
+}
+
+void EndRequests::Listen() {
+  if (wake[0] < 0) return;
   notifier_ = std::make_unique<QSocketNotifier>(wake[0], QSocketNotifier::Read);
   QObject::connect(notifier_.get(), &QSocketNotifier::activated, [] {
     char drained[64];
@@ -50,16 +61,13 @@ EndRequests::EndRequests() {
     QGuiApplication::sync();
     CloseEverything();
   });
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (int number : kSignals) sigaction(number, &action, nullptr);
 }
 
 EndRequests::~EndRequests() {
+  // The run is ending: a further request changes nothing, and must not end the process by the
+  // signal's default action before it ends with its own status.
   struct sigaction action {};
-  action.sa_handler = SIG_DFL;
+  action.sa_handler = SIG_IGN;
   for (int number : kSignals) sigaction(number, &action, nullptr);
   notifier_.reset();
   for (int& fd : wake) {

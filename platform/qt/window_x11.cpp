@@ -5,24 +5,32 @@
 
 #include <xcb/xcb.h>
 
+#include "platform/qt/backend.h"
 #include "platform/qt/window_form.h"
 
 namespace platform::qt {
 
-void SkipTaskBar(WId window) {
+xcb_connection_t* X11() {
   const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-  if (x11 == nullptr) return;
-  xcb_connection_t* connection = x11->connection();
-  const auto atom = [connection](const char* name) {
-    const auto cookie =
-        xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(strlen(name)), name);
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
-    const xcb_atom_t found = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-    free(reply);
-    return found;
-  };
-  const xcb_atom_t state = atom("_NET_WM_STATE");
-  const xcb_atom_t skip[] = {atom("_NET_WM_STATE_SKIP_TASKBAR"), atom("_NET_WM_STATE_SKIP_PAGER")};
+  return x11 ? x11->connection() : nullptr;
+}
+
+std::uint32_t X11Atom(const char* name) {
+  xcb_connection_t* connection = X11();
+  const auto cookie =
+      xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(strlen(name)), name);
+  xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
+  const xcb_atom_t found = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+  free(reply);
+  return found;
+}
+
+void SkipTaskBar(WId window) {
+  xcb_connection_t* connection = X11();
+  if (connection == nullptr) return;
+  const xcb_atom_t state = X11Atom("_NET_WM_STATE");
+  const xcb_atom_t skip[] = {X11Atom("_NET_WM_STATE_SKIP_TASKBAR"),
+                             X11Atom("_NET_WM_STATE_SKIP_PAGER")};
   if (state == XCB_ATOM_NONE || skip[0] == XCB_ATOM_NONE || skip[1] == XCB_ATOM_NONE) return;
   xcb_change_property(connection, XCB_PROP_MODE_APPEND, static_cast<xcb_window_t>(window), state,
                       XCB_ATOM_ATOM, 32, 2, skip);
