@@ -1,8 +1,8 @@
 #include <string>
 #include <utility>
 
-#include "platform/ansi.h"
 #include "platform/report.h"
+#include "platform/win32/last_error.h"
 #include "platform/win32/tray_entries.h"
 #include "platform/win32/window_form.h"
 
@@ -23,7 +23,7 @@ std::int16_t ShiftKeys(WPARAM keys) {
 
 void ReportRuntimeError(const std::string& message) {
   Report(message);
-  MessageBoxW(nullptr, FromAnsi(message).c_str(), L"korvi",
+  MessageBoxW(nullptr, Utf16(message).c_str(), L"korvi",
               MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }
 

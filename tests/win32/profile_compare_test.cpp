@@ -137,8 +137,8 @@ class ProfileCompareTest : public ::testing::Test {
 
 std::string SystemRead(const std::string& file, const Query& q) {
   char buffer[kBufferSize];
-  platform::GetPrivateProfileStringA(q.section.c_str(), q.key.c_str(), kMissing, buffer,
-                                     kBufferSize, file.c_str());
+  ::GetPrivateProfileStringA(q.section.c_str(), q.key.c_str(), kMissing, buffer, kBufferSize,
+                             file.c_str());
   return buffer;
 }
 
@@ -179,7 +179,7 @@ TEST_F(ProfileCompareTest, ReadsAgreeWithTheSystemsReader) {
 TEST_F(ProfileCompareTest, WritesReadBackAlike) {
   for (const CorpusFile& file : Corpus()) {
     const std::string system_file = Write(std::string(file.name) + "_system", file.bytes);
-    ASSERT_TRUE(platform::WritePrivateProfileStringA("main", "top", "4320", system_file.c_str()));
+    ASSERT_TRUE(::WritePrivateProfileStringA("main", "top", "4320", system_file.c_str()));
     const std::string ours_bytes =
         platform::profile_text::ApplyWrite(file.bytes, "main", "top", "4320", "\r\n");
     const std::string ours_file = Write(std::string(file.name) + "_ours", ours_bytes);
