@@ -4,13 +4,13 @@
 
 namespace platform {
 
-HFONT FitBoxFont(HWND log, HWND address) {
+HFONT FitBoxFont(HWND log, HWND address, UINT dpi_in) {
+  const int dpi = static_cast<int>(dpi_in);
   NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
-  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+  SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi_in);
   LOGFONTW design = metrics.lfMessageFont;
   const HDC dc = GetDC(log);
-  const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
   // The design was drawn for an 8-point UI font: the desktop's at that size, or smaller until
   // the log box shows its usual line on one row.
   const std::wstring line(kUsualLogLine, kUsualLogLine + sizeof kUsualLogLine - 1);
