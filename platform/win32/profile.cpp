@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <cwctype>
 #include <optional>
 #include <string>
 
