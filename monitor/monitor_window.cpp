@@ -18,13 +18,14 @@ using conversions::Failure;
 
 // Settings text can be anything, binary junk included.
 std::string Quoted(const std::wstring& value) {
-  return platform::Quoted(platform::ToAnsi(value));
+  return platform::Quoted(platform::MessageText(value));
 }
 
 [[noreturn]] void SettingFault(const std::wstring& section, const std::wstring& key,
                                const std::wstring& value, const std::string& what) {
-  throw platform::RuntimeError(platform::ToAnsi(ini::IniFile) + ", [" + platform::ToAnsi(section) +
-                               "] " + platform::ToAnsi(key) + " = " + Quoted(value) + " " + what);
+  throw platform::RuntimeError(platform::MessageText(ini::IniFile) + ", [" +
+                               platform::MessageText(section) + "] " + platform::MessageText(key) +
+                               " = " + Quoted(value) + " " + what);
 }
 
 std::string Describe(Failure failure, const char* range) {

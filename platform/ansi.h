@@ -10,4 +10,8 @@ namespace platform {
 std::string ToAnsi(const std::wstring& text);
 std::wstring FromAnsi(const std::string& bytes);
 
+// Text as the program's messages carry it (RuntimeError, standard error, message boxes): UTF-8,
+// so that a name in any script reaches the user as written.
+std::string MessageText(const std::wstring& text);
+
 }  // namespace platform

@@ -11,8 +11,9 @@ namespace platform {
 void Report(std::string_view message);
 
 // Bytes from outside (a settings value, a file, section or key name) as a message shows them:
-// control characters, DEL, '"' and '\' become \xNN, so that the message stays on its line and
-// says exactly which bytes were meant.
+// control characters, DEL and '"' become \xNN, so that the message stays on its line and says
+// exactly which bytes were meant. A backslash stays one: Windows paths read as the user wrote
+// them.
 std::string Escaped(std::string_view bytes);
 // The same between double quotes.
 std::string Quoted(std::string_view bytes);

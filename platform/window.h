@@ -19,7 +19,9 @@ class RuntimeError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The design is laid out in twips at 15 twips to the pixel.
+// The design is laid out in twips: 1440 to the logical inch, so 15 to the pixel at the standard
+// 96 pixels to the inch (as the tray's mouse codes always count them), 10 at 144.
+inline constexpr int kTwipsPerInch = 1440;
 inline constexpr int kTwipsPerPixel = 15;
 
 // A log line of the usual width, a time and a five-digit status: the boxes' font is one at
@@ -79,9 +81,10 @@ class FormEvents {
 class Form {
  public:
   virtual ~Form() = default;
-  // Position of the window's outer frame on the screen, in twips. Setting a position that
-  // the screen cannot hold is refused with a RuntimeError. Where the platform cannot tell a
-  // window's position (Wayland), it reads back as last set.
+  // Position of the window's outer frame on the screen, in twips: its normal (restored) place,
+  // also while it is minimised or maximised. Setting a position that the screen cannot hold is
+  // refused with a RuntimeError. Where the platform cannot tell a window's position (Wayland),
+  // it reads back as last set.
   virtual float Top() const = 0;
   virtual void SetTop(float twips) = 0;
   virtual float Left() const = 0;

@@ -10,7 +10,7 @@ namespace ini {
 inline std::wstring IniFile;
 
 // The value of `key` in `[section]`; "" when the file, section or key is missing. A value
-// longer than 254 bytes reads as its first 254 bytes.
+// longer than the 255-unit buffer of the profile functions reads as its first 254 units.
 std::wstring ReadIni(const std::wstring& section, const std::wstring& key);
 
 // Stores `value` under `key` in `[section]`, creating file, section and key as needed.

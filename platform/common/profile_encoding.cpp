@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "platform/common/profile_text.h"
 #include "platform/common/utf8.h"
 
 namespace platform::profile_encoding {
@@ -111,6 +112,35 @@ std::string_view UnreadableEncoding(std::string_view bytes) {
 std::string Refusal(std::string_view encoding) {
   return "it is in " + std::string(encoding) +
          ", which korvi cannot read; save it as UTF-8, ANSI or UTF-16 with a byte-order mark";
+}
+
+Rewritten Rewrite(std::string_view file, const Entry& utf8, const std::optional<Entry>& ansi,
+                  std::string_view default_eol) {
+  Rewritten result;
+  auto utf16 = DecodeUtf16(file);
+  const bool unicode = utf16 || file.starts_with("\xEF\xBB\xBF");
+  const Entry& entry = unicode || !ansi ? utf8 : *ansi;
+  if (const auto encoding = UnreadableEncoding(file); !encoding.empty()) {
+    result.refusal = Refusal(encoding);
+  } else if (!unicode && !ansi) {
+    result.refusal = "the section, key or value has no form in the system's code page";
+  } else if (utf16 && !(IsUtf8(entry.section) && IsUtf8(entry.key) && IsUtf8(entry.value))) {
+    result.refusal = "the section, key or value is not text that a UTF-16 file can hold";
+  } else {
+    result.refusal = profile_text::RefusalReason(entry.section, entry.key, entry.value);
+  }
+  const std::string_view text = utf16 ? std::string_view(utf16->text) : file;
+  if (!result.refusal.empty() ||
+      profile_text::FindValue(text, entry.section, entry.key) == entry.value) {
+    return result;
+  }
+  result.bytes = profile_text::ApplyWrite(text, entry.section, entry.key, entry.value, default_eol);
+  if (utf16) {
+    utf16->text = std::move(result.bytes);
+    result.bytes = EncodeUtf16(*utf16);
+  }
+  result.changed = result.bytes != file;
+  return result;
 }
 
 }  // namespace platform::profile_encoding

@@ -7,13 +7,13 @@
 
 namespace platform {
 
-int PositionPixels(const char* edge, float twips) {
-  const double pixels = std::round(static_cast<double>(twips) / kTwipsPerPixel);
+int PositionPixels(const char* edge, float twips, int dpi) {
+  const double pixels = std::round(static_cast<double>(twips) * dpi / kTwipsPerInch);
   if (!(std::fabs(pixels) <= kMaxPositionPixels)) {
-    const std::string limit = std::to_string(kMaxPositionPixels * kTwipsPerPixel);
-    throw RuntimeError("the window cannot be placed at " + std::string(edge) + " = " +
-                       std::to_string(twips) + " twips: a position must lie between -" + limit +
-                       " and " + limit + " twips (" + std::to_string(kMaxPositionPixels) +
+    // The value itself is the caller's to show, as the settings file holds it.
+    const std::string limit = std::to_string(kMaxPositionPixels * kTwipsPerInch / dpi);
+    throw RuntimeError("a window's " + std::string(edge) + " must lie between -" + limit + " and " +
+                       limit + " twips (" + std::to_string(kMaxPositionPixels) +
                        " pixels either side of the screen's corner)");
   }
   return static_cast<int>(pixels);

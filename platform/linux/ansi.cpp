@@ -52,4 +52,8 @@ std::wstring FromAnsi(const std::string& bytes) {
   return out;
 }
 
+std::string MessageText(const std::wstring& text) {
+  return ToAnsi(text);
+}
+
 }  // namespace platform

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ansi.h"
 #include "platform/common/profile_encoding.h"
 #include "platform/common/profile_text.h"
 #include "platform/linux/profile_file.h"
@@ -85,38 +86,26 @@ bool WritePrivateProfileStringA(const char* section, const char* key, const char
     return Complain(section ? section : "", key ? key : "", path,
                     "the file, section, key or value is missing", true);
   }
-  std::string why = profile_text::RefusalReason(section, key, value);
-  if (!why.empty()) return Complain(section, key, path, why, true);
-
   const std::string target = ResolveLinks(path);
   HoldFolderLock(target);
   std::string old;
   ReadResult read = ReadWhole(target, old);
   const bool existed = read.status != ReadStatus::kMissing;
   if (read.status == ReadStatus::kFailed) return Complain(section, key, target, read.why, true);
+
+  const profile_encoding::Entry entry{section, key, value};
+  const auto rewritten = profile_encoding::Rewrite(old, entry, entry, "\n");
+  if (!rewritten.refusal.empty()) {
+    return Complain(section, key, target, rewritten.refusal, existed);
+  }
+  // Before any check of the right to write: a file on read-only media that already holds the
+  // value is no failure.
+  if (!rewritten.changed) return true;
   if (existed && access(target.c_str(), W_OK) != 0) {
     return Complain(section, key, target, std::strerror(errno), true);
   }
-
-  auto utf16 = profile_encoding::DecodeUtf16(old);
-  if (const auto encoding = profile_encoding::UnreadableEncoding(old); !encoding.empty()) {
-    return Complain(section, key, target, profile_encoding::Refusal(encoding), true);
-  }
-  if (utf16 && !(profile_encoding::IsUtf8(section) && profile_encoding::IsUtf8(key) &&
-                 profile_encoding::IsUtf8(value))) {
-    return Complain(section, key, target,
-                    "the section, key or value is not text that a UTF-16 file can hold", true);
-  }
-  std::string updated =
-      profile_text::ApplyWrite(utf16 ? utf16->text : old, section, key, value, "\n");
-  if (utf16) {
-    utf16->text = std::move(updated);
-    updated = profile_encoding::EncodeUtf16(*utf16);
-  }
-  if (existed && updated == old) return true;
-
   RemoveStaleTemporaries(target);
-  why = Replace(target, updated, existed ? &read.stat : nullptr);
+  const std::string why = Replace(target, rewritten.bytes, existed ? &read.stat : nullptr);
   if (!why.empty()) return Complain(section, key, target, why, existed);
   return true;
 }
@@ -134,6 +123,37 @@ ProfileFileState CheckProfileFile(const char* file) {
     return {.unreadable = profile_encoding::Refusal(encoding)};
   }
   return {};
+}
+
+std::uint32_t GetPrivateProfileStringW(const wchar_t* section, const wchar_t* key,
+                                       const wchar_t* default_value, wchar_t* buffer,
+                                       std::uint32_t size, const wchar_t* file) {
+  if (buffer == nullptr || size == 0) return 0;
+  // The size counts bytes here, as the settings module has always read.
+  std::string bytes(size, '\0');
+  const std::uint32_t length = GetPrivateProfileStringA(
+      section ? ToAnsi(section).c_str() : nullptr, key ? ToAnsi(key).c_str() : nullptr,
+      ToAnsi(default_value ? default_value : L"").c_str(), bytes.data(), size,
+      file ? ToAnsi(file).c_str() : nullptr);
+  const std::wstring text = FromAnsi(bytes.substr(0, length));
+  const std::size_t copied = std::min<std::size_t>(text.size(), size - 1);
+  std::copy_n(text.begin(), copied, buffer);
+  buffer[copied] = L'\0';
+  return static_cast<std::uint32_t>(copied);
+}
+
+bool WritePrivateProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* value,
+                                const wchar_t* file) {
+  const auto bytes = [](const wchar_t* text) {
+    return text ? std::optional(ToAnsi(text)) : std::nullopt;
+  };
+  const auto s = bytes(section), k = bytes(key), v = bytes(value), f = bytes(file);
+  return WritePrivateProfileStringA(s ? s->c_str() : nullptr, k ? k->c_str() : nullptr,
+                                    v ? v->c_str() : nullptr, f ? f->c_str() : nullptr);
+}
+
+ProfileFileState CheckProfileFile(const wchar_t* file) {
+  return CheckProfileFile(ToAnsi(file).c_str());
 }
 
 }  // namespace platform

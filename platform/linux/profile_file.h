@@ -1,12 +1,28 @@
 #pragma once
-// The file work behind the Linux profile functions: reading a settings file whole, replacing it
-// atomically, the folder lock that keeps one process's writes together, and the temporary
-// files that a killed writer left behind.
+// The Linux profile functions in their byte-string forms, which the wide ones convert to (the
+// code page is UTF-8 here), and the file work behind them: reading a settings file whole,
+// replacing it atomically, the folder lock that keeps one process's writes together, and the
+// temporary files that a killed writer left behind.
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <string>
+
+#include "platform/profile.h"
+
+namespace platform {
+
+// As the wide forms in platform/profile.h, on bytes; sizes count bytes.
+std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
+                                       const char* default_value, char* buffer, std::uint32_t size,
+                                       const char* file);
+bool WritePrivateProfileStringA(const char* section, const char* key, const char* value,
+                                const char* file);
+ProfileFileState CheckProfileFile(const char* file);
+
+}  // namespace platform
 
 namespace platform::profile_file {
 

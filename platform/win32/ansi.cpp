@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/last_error.h"
+
 namespace platform {
 
 // Every byte value has a character in the ANSI code pages, and a character that came from a
@@ -23,6 +25,10 @@ std::wstring FromAnsi(const std::string& bytes) {
   std::wstring text(static_cast<std::size_t>(size), L'\0');
   MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, text.data(), size);
   return text;
+}
+
+std::string MessageText(const std::wstring& text) {
+  return Utf8(text);
 }
 
 }  // namespace platform

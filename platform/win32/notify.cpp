@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <utility>
 
@@ -15,8 +16,9 @@
 namespace platform {
 namespace {
 
-// The first version of the native record: pointer-sized handles make it 104 bytes on 64-bit.
-static_assert(NOTIFYICONDATAA_V1_SIZE == (sizeof(void*) == 8 ? 104 : 88));
+// The first version of the wide native record: pointer-sized handles and a tip of 64 UTF-16
+// units make it 168 bytes on 64-bit.
+static_assert(NOTIFYICONDATAW_V1_SIZE == (sizeof(void*) == 8 ? 168 : 152));
 
 // Window and icon handles are 32-bit values that Windows sign-extends on 64-bit.
 template <typename Handle>
@@ -24,28 +26,30 @@ Handle FromHandle32(std::uint32_t value) {
   return reinterpret_cast<Handle>(static_cast<std::intptr_t>(static_cast<std::int32_t>(value)));
 }
 
-NOTIFYICONDATAA ToNative(const NotifyIconData& data) {
-  NOTIFYICONDATAA native{};
-  native.cbSize = NOTIFYICONDATAA_V1_SIZE;
+// The program's byte-string record through the shell's wide call, as the system's own
+// byte-string call does: the tip from the ANSI code page.
+NOTIFYICONDATAW ToNative(const NotifyIconData& data) {
+  NOTIFYICONDATAW native{};
+  native.cbSize = NOTIFYICONDATAW_V1_SIZE;
   native.hWnd = FromHandle32<HWND>(data.hWnd);
   native.uID = data.uID;
   native.uFlags = data.uFlags;
   native.uCallbackMessage = data.uCallbackMessage;
   native.hIcon = FromHandle32<HICON>(data.hIcon);
-  std::memcpy(native.szTip, data.szTip, sizeof data.szTip);
   // The shell reads the tip up to its NUL.
-  native.szTip[sizeof data.szTip - 1] = '\0';
+  const int length = static_cast<int>(strnlen(data.szTip, sizeof data.szTip - 1));
+  MultiByteToWideChar(CP_ACP, 0, data.szTip, length, native.szTip, 63);
   return native;
 }
 
 using EntryKey = std::pair<HWND, UINT>;
 
-std::map<EntryKey, NOTIFYICONDATAA>& LiveEntries() {
-  static std::map<EntryKey, NOTIFYICONDATAA> entries;
+std::map<EntryKey, NOTIFYICONDATAW>& LiveEntries() {
+  static std::map<EntryKey, NOTIFYICONDATAW> entries;
   return entries;
 }
 
-void Remember(DWORD message, const NOTIFYICONDATAA& native) {
+void Remember(DWORD message, const NOTIFYICONDATAW& native) {
   auto& entries = LiveEntries();
   const EntryKey key{native.hWnd, native.uID};
   if (message == NIM_ADD) {
@@ -58,18 +62,19 @@ void Remember(DWORD message, const NOTIFYICONDATAA& native) {
     entries.erase(found);
     return;
   }
-  NOTIFYICONDATAA& kept = found->second;
+  NOTIFYICONDATAW& kept = found->second;
   if (native.uFlags & NIF_MESSAGE) kept.uCallbackMessage = native.uCallbackMessage;
   if (native.uFlags & NIF_ICON) kept.hIcon = native.hIcon;
-  if (native.uFlags & NIF_TIP) std::memcpy(kept.szTip, native.szTip, sizeof kept.szTip);
+  if (native.uFlags & NIF_TIP)
+    std::copy(std::begin(native.szTip), std::end(native.szTip), kept.szTip);
   kept.uFlags |= native.uFlags;
 }
 
 }  // namespace
 
 bool Shell_NotifyIconA(std::uint32_t message, NotifyIconData* data) {
-  NOTIFYICONDATAA native = ToNative(*data);
-  const bool done = ::Shell_NotifyIconA(message, &native) != FALSE;
+  NOTIFYICONDATAW native = ToNative(*data);
+  const bool done = ::Shell_NotifyIconW(message, &native) != FALSE;
   // Kept whether or not the shell took it: a shell that is not up yet announces itself with
   // TaskbarCreated, and then gets the entry.
   Remember(message, native);
@@ -83,13 +88,13 @@ UINT TaskbarCreatedMessage() {
 
 void ReAddTrayEntries(HWND window) {
   for (auto& [key, native] : LiveEntries()) {
-    if (key.first == window) ::Shell_NotifyIconA(NIM_ADD, &native);
+    if (key.first == window) ::Shell_NotifyIconW(NIM_ADD, &native);
   }
 }
 
 void RemoveTrayEntries() {
   auto& entries = LiveEntries();
-  for (auto& [key, native] : entries) ::Shell_NotifyIconA(NIM_DELETE, &native);
+  for (auto& [key, native] : entries) ::Shell_NotifyIconW(NIM_DELETE, &native);
   entries.clear();
 }
 

@@ -12,15 +12,8 @@ namespace {
 
 constexpr int kText1Id = 1;
 constexpr int kText2Id = 2;
-// The program's own icon in its resources, shown until the first probe result.
-constexpr int kNeutralIconId = 1;
-// IDC_ARROW and IDI_APPLICATION, in the wide form that the W calls take.
+// IDC_ARROW, in the wide form that the W calls take.
 const auto kArrowCursor = MAKEINTRESOURCEW(32512);
-const auto kApplicationIcon = MAKEINTRESOURCEW(32512);
-
-int Pixels(int twips) {
-  return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
-}
 
 LRESULT CALLBACK FormProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   // The design is smaller than the system's smallest captioned window.
@@ -33,22 +26,14 @@ LRESULT CALLBACK FormProcedure(HWND window, UINT message, WPARAM wparam, LPARAM 
   return form->Handle(message, wparam, lparam);
 }
 
+// Placed and sized by the form, at its scale.
 HWND CreateEdit(HWND parent, const EditDesign& design, int id) {
   DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS;
   style |= design.multi_line ? ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN : ES_AUTOHSCROLL;
   if (design.vertical_scroll_bar) style |= WS_VSCROLL;
-  const HWND edit = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"", style, Pixels(design.left),
-                                    Pixels(design.top), Pixels(design.width), Pixels(design.height),
-                                    parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                    GetModuleHandleW(nullptr), nullptr);
-  return edit;
-}
-
-HICON NeutralIcon(int metric) {
-  const int size = GetSystemMetrics(metric);
-  auto icon = static_cast<HICON>(LoadImageW(
-      GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kNeutralIconId), IMAGE_ICON, size, size, 0));
-  return icon ? icon : CopyIcon(LoadIconW(nullptr, kApplicationIcon));
+  return CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"", style, 0, 0, 0, 0, parent,
+                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                         GetModuleHandleW(nullptr), nullptr);
 }
 
 }  // namespace
@@ -79,11 +64,8 @@ std::unique_ptr<Form> CreateForm(const FormDesign& design) {
   // A fixed tool window: caption and close button only, kept out of the task bar.
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
   const DWORD ex_style = WS_EX_TOOLWINDOW;
-  RECT frame{0, 0, Pixels(design.client_width), Pixels(design.client_height)};
-  AdjustWindowRectEx(&frame, style, FALSE, ex_style);
-  const HWND window = CreateWindowExW(ex_style, kFormClass, design.caption.c_str(), style, 0, 0,
-                                      frame.right - frame.left, frame.bottom - frame.top, nullptr,
-                                      nullptr, GetModuleHandleW(nullptr), nullptr);
+  const HWND window = CreateWindowExW(ex_style, kFormClass, design.caption.c_str(), style, 0, 0, 0,
+                                      0, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
   if (window == nullptr) {
     throw RuntimeError("cannot create the window: " + LastErrorText(GetLastError()));
   }
@@ -95,10 +77,7 @@ std::unique_ptr<Form> CreateForm(const FormDesign& design) {
   text2 = CreateEdit(window, design.text2, kText2Id);
   if (!text1_first) text1 = CreateEdit(window, design.text1, kText1Id);
 
-  auto form = std::make_unique<Win32Form>(window, text1, text2, NeutralIcon(SM_CXSMICON),
-                                          NeutralIcon(SM_CXICON));
-  form->AdoptFont(
-      FitBoxFont(design.text1.multi_line ? text1 : text2, design.text1.multi_line ? text2 : text1));
+  auto form = std::make_unique<Win32Form>(window, text1, text2, design);
   form->timer().SetInterval(design.timer_interval);
   form->timer().SetEnabled(design.timer_enabled);
   return form;

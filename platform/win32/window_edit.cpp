@@ -4,18 +4,18 @@
 
 namespace platform {
 
-HFONT FitBoxFont(HWND log, HWND address) {
+HFONT FitBoxFont(HWND log, HWND address, UINT dpi) {
   NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
-  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+  SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
   LOGFONTW design = metrics.lfMessageFont;
   const HDC dc = GetDC(log);
-  const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
   // The design was drawn for an 8-point UI font: the desktop's at that size, or smaller until
   // the log box shows its usual line on one row.
   const std::wstring line(kUsualLogLine, kUsualLogLine + sizeof kUsualLogLine - 1);
   HFONT font = nullptr;
-  for (int pixels = MulDiv(8, dpi, 72); pixels >= MulDiv(6, dpi, 72); --pixels) {
+  const int inch = static_cast<int>(dpi);
+  for (int pixels = MulDiv(8, inch, 72); pixels >= MulDiv(6, inch, 72); --pixels) {
     if (font) DeleteObject(font);
     design.lfHeight = -pixels;
     font = CreateFontIndirectW(&design);

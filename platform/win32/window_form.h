@@ -1,6 +1,8 @@
 #pragma once
 // The Win32 window behind platform::Form: a top-level tool window with two EDIT controls and
-// a timer, whose window procedure turns messages into the program's handler calls.
+// a timer, whose window procedure turns messages into the program's handler calls. Twips become
+// pixels at the window's own scale (1440 to the logical inch), which follows the monitor it is
+// on.
 
 #include <windows.h>
 
@@ -51,7 +53,8 @@ class WindowTimer final : public Timer {
 
 class Win32Form final : public Form {
  public:
-  Win32Form(HWND window, HWND text1, HWND text2, HICON small_icon, HICON big_icon);
+  // Lays the window out at its monitor's scale, with the program's own icon.
+  Win32Form(HWND window, HWND text1, HWND text2, const FormDesign& design);
   ~Win32Form() override;
 
   float Top() const override;
@@ -67,8 +70,6 @@ class Win32Form final : public Form {
   EditBox& Text2() override { return text2_; }
   Timer& Timer1() override { return timer_; }
   WindowTimer& timer() { return timer_; }
-  // The boxes' font, deleted with the window.
-  void AdoptFont(HFONT font) { font_ = font; }
 
   // Runs the window to its end; see platform::RunForm.
   int Run(FormEvents& events);
@@ -83,13 +84,30 @@ class Win32Form final : public Form {
   void Place(int left, int top);
   // A window whose title bar would be on no monitor goes wholly onto the nearest one.
   void KeepReachable();
+  // The frame where the window sits when neither minimised nor maximised.
+  RECT NormalFrame() const;
+  float Twips(LONG pixels) const;
+  int Pixels(int twips) const;
+  // The frame that holds the design's client area at `dpi`.
+  SIZE FrameSize(UINT dpi) const;
+  // Sizes the window, its boxes, their font and its icons for `dpi`: the frame Windows
+  // `proposed` for it, or the design's.
+  void Layout(UINT dpi, const RECT* proposed);
+  // Both icons from `file` (the program's own icon when there is none) at the window's scale.
+  void LoadIcons(const std::optional<std::wstring>& file);
 
   HWND window_;
   EditControl text1_;
   EditControl text2_;
   WindowTimer timer_;
-  HICON small_icon_;
-  HICON big_icon_;
+  int client_width_;  // twips
+  int client_height_;
+  EditDesign text1_design_;
+  EditDesign text2_design_;
+  UINT dpi_ = 96;
+  std::optional<std::wstring> icon_file_;  // none: the program's own icon
+  HICON small_icon_ = nullptr;
+  HICON big_icon_ = nullptr;
   HFONT font_ = nullptr;
   FormEvents* events_ = nullptr;
   bool looping_ = false;
@@ -98,12 +116,12 @@ class Win32Form final : public Form {
   bool reported_ = false;
 };
 
-// Gives both boxes the font at which the `log` box shows the usual line on one row; the caller
-// owns it.
-HFONT FitBoxFont(HWND log, HWND address);
+// Gives both boxes the font at which the `log` box shows the usual line on one row at `dpi`;
+// the caller owns it.
+HFONT FitBoxFont(HWND log, HWND address, UINT dpi);
 
-// The icon in the file at `path`, at `size` pixels square; a RuntimeError naming the file when
-// it cannot be loaded.
+// The icon in the file at `path`, at `size` pixels square; a RuntimeError naming the file, the
+// size and the reason when it cannot be loaded.
 HICON LoadIconFile(const std::wstring& path, int size);
 
 // Shows a run-time error to the user: on standard error and in a message box.

@@ -1,8 +1,8 @@
 #include <string>
 #include <utility>
 
-#include "platform/ansi.h"
 #include "platform/report.h"
+#include "platform/win32/last_error.h"
 #include "platform/win32/tray_entries.h"
 #include "platform/win32/window_form.h"
 
@@ -23,8 +23,7 @@ std::int16_t ShiftKeys(WPARAM keys) {
 
 void ReportRuntimeError(const std::string& message) {
   Report(message);
-  MessageBoxW(nullptr, FromAnsi(message).c_str(), L"korvi",
-              MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+  MessageBoxW(nullptr, Utf16(message).c_str(), L"korvi", MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }
 
 // A handler's exception must not unwind through the system's message dispatch: it is kept,
@@ -114,6 +113,19 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_CLOSE:
       if (events_ == nullptr) break;
       Close();
+      return 0;
+    case WM_GETDPISCALEDSIZE: {
+      // Windows proposes the frame for the new scale from this size.
+      *reinterpret_cast<SIZE*>(lparam) = FrameSize(LOWORD(wparam));
+      return TRUE;
+    }
+    case WM_DPICHANGED:
+      try {
+        Layout(LOWORD(wparam), reinterpret_cast<const RECT*>(lparam));
+      } catch (const std::exception& e) {
+        // The icon file went bad since start-up; before the run, the old icons stay.
+        if (events_ != nullptr && !failure_) Fail(e.what());
+      }
       return 0;
     case WM_QUERYENDSESSION:
       return TRUE;

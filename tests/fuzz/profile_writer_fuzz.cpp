@@ -18,7 +18,7 @@
 
 #include "platform/common/profile_encoding.h"
 #include "platform/common/profile_text.h"
-#include "platform/profile.h"
+#include "platform/linux/profile_file.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/support/files.h"
 

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/profile.h"
+#include "platform/linux/profile_file.h"
 #include "tests/support/files.h"
 
 namespace {

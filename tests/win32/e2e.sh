@@ -42,6 +42,8 @@ finish() {
   korvi_pid=""
 }
 state_of() { ctl state | sed -n "s/^$1=//p"; }
+# The text of korvi's error box (waiting up to 10 s for it), pressing its OK button.
+error_box() { for _ in $(seq 50); do ctl dialog 2>/dev/null && return; sleep 0.2; done; return 1; }
 # The X windows that Wine's shell has docked into trayer: one per tray entry.
 docked_icons() {
   local panel
@@ -57,6 +59,9 @@ for f in korvi.exe korvi.ini korvi-up.ico korvi-down.ico korvi-neutral.ico start
   [ -f "$work/korvi/$f" ] || fail "the portable folder lacks $f"
 done
 grep -q 'shell:startup' "$work/korvi/start-at-login.txt" || fail "start-at-login.txt names no Startup folder"
+# The version resource, whose strings are UTF-16, gives the project's version.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+strings -e l "$work/korvi/korvi.exe" | grep -qx "$version" || fail "no version $version in korvi.exe"
 
 # --- A run with a crafted korvi.ini: placed, docked, shown by a tray click, probing,
 # --- and the position written back at close.
@@ -84,6 +89,8 @@ eventually ctl state || fail "no korvi window"
 [ "$(state_of caption)" = B ] || fail "caption $(state_of caption)"
 [ "$(state_of toolwindow),$(state_of sizable),$(state_of minmax),$(state_of closebox)" = 1,0,0,1 ] ||
   fail "not a fixed tool window with a close button: $(ctl state)"
+# The manifest is there and taken: korvi follows each monitor's scale.
+[ "$(state_of awareness)" = 2 ] || fail "not aware of each monitor's scale: $(ctl state)"
 # 2250 and 1800 twips are 150 and 120 pixels.
 frame=$(state_of frame)
 [ "${frame%,*,*}" = 150,120 ] || fail "window at $frame, not at 150,120"
@@ -117,8 +124,9 @@ eventually test "$(docked_count)" -lt "$docked" || fail "the tray entry did not 
 ctl taskbar-created
 eventually test "$(docked_count)" -eq "$docked" || fail "the tray entry was not added again"
 
-# Moved, then closed with the close button: the new place is written back.
+# Moved, maximised, then closed with the close button: the normal place is written back.
 ctl move 300 200
+ctl maximize
 ctl close
 finish "the close button"
 [ "$status" -eq 0 ] || fail "korvi ended with status $status: $(cat "$work/stderr")"
@@ -127,12 +135,14 @@ finish "the close button"
 [ "$(settings_value "$work/korvi/korvi.ini" ipaddress)" = 127.0.0.1 ] || fail "settings lost"
 eventually test "$(docked_count)" -eq "$icons_before" || fail "the tray entry stayed after close"
 
-# --- The session ends: the position is written and the entry goes, as at the close button.
+# --- The session ends while korvi is minimised: its normal place is written and the entry
+# --- goes, as at the close button.
 wine "$work/korvi/korvi.exe" >"$work/stdout" 2>"$work/stderr" &
 korvi_pid=$!
 eventually ctl state || fail "no korvi window"
 eventually test "$(docked_count)" -gt "$icons_before" || fail "no tray entry docked in trayer"
 ctl move 450 300
+ctl minimize
 ctl end-session || fail "the window refused the end of the session"
 finish "the end of the session"
 [ "$status" -eq 0 ] || fail "korvi ended with status $status at the end of the session"
@@ -147,12 +157,7 @@ drive="$WINEPREFIX/dosdevices/k:"
 ln -sfn "$work/korvi" "$drive"
 wine 'K:\korvi.exe' >"$work/stdout" 2>"$work/stderr" &
 korvi_pid=$!
-box=""
-for _ in $(seq 50); do
-  box=$(ctl dialog 2>/dev/null) && break
-  sleep 0.2
-done
-[ -n "$box" ] || fail "no error box"
+box=$(error_box) || fail "no error box"
 finish "the error box"
 expected='K:\korvi.ini, [main] top = "" is not a number'
 grep -qxF "text=$expected" <<<"$box" || fail "error box: $box"
@@ -160,4 +165,32 @@ grep -qx "visible=0" <<<"$box" || fail "the window was shown despite the error"
 grep -qF "$expected" "$work/stderr" || fail "standard error: $(cat "$work/stderr")"
 [ "$status" -eq 1 ] || fail "korvi ended with status $status after a bad setting"
 [ "$(docked_count)" -eq "$icons_before" ] || fail "a tray entry was added despite the error"
+
+# --- From folders named in other scripts, with icons so named in a UTF-16 korvi.ini: both load,
+# --- the position is saved in the file's own encoding, and an error names the folder as it is.
+for folder in 'Мониторинг' '監視 ü'; do
+  dir="$work/$folder"
+  mkdir "$dir"
+  cp "$work/korvi/korvi.exe" "$dir/"
+  cp "$work/korvi/korvi-up.ico" "$dir/зелёный.ico"
+  cp "$work/korvi/korvi-down.ico" "$dir/красный.ico"
+  printf '%s\r\n' '[main]' top=0 left=0 icon1=зелёный.ico icon2=красный.ico '[setting]' timer=200 \
+    ipaddress=127.0.0.1 | iconv -t UTF-16 >"$dir/korvi.ini"
+  wine "$dir/korvi.exe" >"$work/stdout" 2>"$work/stderr" &
+  korvi_pid=$!
+  eventually one_answered_line || fail "in $folder: no answered line: $(cat "$work/stderr")"
+  ctl move 300 200
+  ctl close
+  finish "the close button in $folder"
+  [ "$status" -eq 0 ] || fail "korvi in $folder ended with status $status: $(cat "$work/stderr")"
+  [ "$(iconv -f UTF-16 "$dir/korvi.ini" | settings_value /dev/stdin top)" = 3000 ] ||
+    fail "in $folder: top not written back as UTF-16"
+  printf '[main]\r\ntop=x\r\n' >"$dir/korvi.ini"
+  wine "$dir/korvi.exe" >"$work/stdout" 2>"$work/stderr" &
+  korvi_pid=$!
+  box=$(error_box) || fail "in $folder: no error box"
+  finish "the error box in $folder"
+  expected="$(winepath -w "$dir")\korvi.ini, [main] top = \"x\" is not a number"
+  grep -qxF "text=$expected" <<<"$box" || fail "error box: $box"
+done
 echo "e2e passed"

@@ -81,11 +81,11 @@ TEST(Win32Echo, EchoedDataIsCutToTheCallersBuffer) {
   }
 }
 
-// Run by isolated.sh, which sets KORVI_WINE_ICMP and restarts the whole Wine stack inside the
+// Run by isolated.sh, which sets KORVI_ISOLATED and restarts the whole Wine stack inside the
 // changed host: "silent" is a loopback that ignores echo requests, "denied" a process that
 // may not open ICMP sockets.
 TEST(IsolatedEcho, NoAnswerIsNeverReportedAsSuccess) {
-  const char* mode = std::getenv("KORVI_WINE_ICMP");
+  const char* mode = std::getenv("KORVI_ISOLATED");
   if (mode == nullptr) GTEST_SKIP() << "needs the changed host that isolated.sh sets up";
   const std::int32_t expected = std::string(mode) == "silent"
                                     ? platform::ip_status::kReqTimedOut

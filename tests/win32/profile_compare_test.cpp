@@ -1,16 +1,20 @@
 // The portable INI reader (the Linux profile backend's core) held against the system's own
 // GetPrivateProfileStringA on the same files, read for read. Where the two differ on purpose,
-// the row says so and pins both answers.
+// the row says so and pins both answers. Then korvi's own saves, which the system must read as
+// it reads its own.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/ansi.h"
 #include "platform/common/profile_text.h"
 #include "platform/profile.h"
 #include "tests/support/files.h"
@@ -137,8 +141,8 @@ class ProfileCompareTest : public ::testing::Test {
 
 std::string SystemRead(const std::string& file, const Query& q) {
   char buffer[kBufferSize];
-  platform::GetPrivateProfileStringA(q.section.c_str(), q.key.c_str(), kMissing, buffer,
-                                     kBufferSize, file.c_str());
+  ::GetPrivateProfileStringA(q.section.c_str(), q.key.c_str(), kMissing, buffer, kBufferSize,
+                             file.c_str());
   return buffer;
 }
 
@@ -179,10 +183,10 @@ TEST_F(ProfileCompareTest, ReadsAgreeWithTheSystemsReader) {
 TEST_F(ProfileCompareTest, WritesReadBackAlike) {
   for (const CorpusFile& file : Corpus()) {
     const std::string system_file = Write(std::string(file.name) + "_system", file.bytes);
-    ASSERT_TRUE(platform::WritePrivateProfileStringA("main", "top", "4320", system_file.c_str()));
-    const std::string ours_bytes =
-        platform::profile_text::ApplyWrite(file.bytes, "main", "top", "4320", "\r\n");
-    const std::string ours_file = Write(std::string(file.name) + "_ours", ours_bytes);
+    ASSERT_TRUE(::WritePrivateProfileStringA("main", "top", "4320", system_file.c_str()));
+    const std::string ours_file = Write(std::string(file.name) + "_ours", file.bytes);
+    ASSERT_TRUE(platform::WritePrivateProfileStringW(L"main", L"top", L"4320",
+                                                     platform::FromAnsi(ours_file).c_str()));
     std::vector<Query> queries = file.queries;
     queries.push_back({"main", "top"});
     for (const Query& q : queries) {
@@ -191,5 +195,65 @@ TEST_F(ProfileCompareTest, WritesReadBackAlike) {
     }
   }
 }
+
+std::string Utf16(std::u16string_view text) {
+  return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+}
+
+// Each row saves [main] top into a korvi.ini of its own (read-only for "r"), or into the one that
+// isolated.sh puts on a volume (the variable that names it), which holds kAt4320. Then the file is
+// whole, alone, and the system reads what was saved.
+struct Save {
+  const char* name;
+  const char* place;
+  std::string before;
+  const wchar_t* top;
+  std::string after;   // "": the file stays as it was
+  const char* reason;  // how the failure message ends; "": saved
+};
+class SaveTest : public testing::TestWithParam<Save> {};
+
+TEST_P(SaveTest, LeavesAWholeFileThatTheSystemReads) {
+  const Save& row = GetParam();
+  TempFolder temp;
+  const bool volume = std::strlen(row.place) > 1;
+  if (volume && !std::getenv(row.place)) GTEST_SKIP() << "needs the volumes isolated.sh mounts";
+  const std::string folder = volume ? std::getenv(row.place) : temp.path;
+  if (!volume) WriteBytes(folder + "/korvi.ini", row.before);
+  const std::wstring file = platform::FromAnsi(folder + "/korvi.ini");
+  if (*row.place == 'r') SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+  ASSERT_EQ(ReadBytes(folder + "/korvi.ini"), row.before);
+  EXPECT_EQ(platform::WritePrivateProfileStringW(L"main", L"top", row.top, file.c_str()),
+            !*row.reason);
+  EXPECT_TRUE(platform::LastProfileWriteFailure().ends_with(row.reason))
+      << platform::LastProfileWriteFailure();
+  EXPECT_EQ(ReadBytes(folder + "/korvi.ini"), row.after.empty() ? row.before : row.after);
+  wchar_t top[255];
+  ::GetPrivateProfileStringW(L"main", L"top", L"", top, 255, file.c_str());
+  EXPECT_EQ(std::wstring(top) == row.top, !*row.reason);
+  for (const auto& entry : fs::directory_iterator(folder))
+    EXPECT_TRUE(entry.path().stem() == "korvi" || entry.path().stem() == "filler") << entry.path();
+  SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+const std::string kAt4320 = "[main]\r\ntop=4320\r\n";
+const std::u16string kGreen = u"\uFEFF[main]\r\ntop=1\r\nicon1=\u0437\u0435\u043B\u0451\u043D.ico";
+
+INSTANTIATE_TEST_SUITE_P(
+    Profile, SaveTest,
+    testing::Values(
+        Save{"LfFile", "", "; c\n[main]\ntop=1\n\n[setting]\nx=y", L"4320",
+             "; c\n[main]\ntop=4320\n\n[setting]\nx=y", ""},
+        Save{"Utf16File", "", Utf16(kGreen), L"4320",
+             Utf16(std::u16string(kGreen).replace(13, 1, u"4320")), ""},
+        Save{"ReadOnlyFile", "r", "[main]\r\ntop=1\r\n", L"4320", "",
+             "(error 5); the file is unchanged"},
+        Save{"ReadOnlyFileUnchanged", "r", kAt4320, L"4320", "", ""},
+        Save{"ReadOnlyFolder", "KORVI_READ_ONLY_VOLUME", kAt4320, L"1", "",
+             "cannot create a file beside it: Access denied (error 5); the file is unchanged"},
+        Save{"ReadOnlyFolderUnchanged", "KORVI_READ_ONLY_VOLUME", kAt4320, L"4320", "", ""},
+        Save{"FullDisk", "KORVI_FULL_VOLUME", kAt4320, L"1", "",
+             "(error 112); the file is unchanged"}),
+    kCaseName);
 
 }  // namespace

@@ -2,6 +2,7 @@
 // session, the way a user or the shell would: the end-to-end script's eyes and hands.
 //   winctl state             window facts as key=value lines
 //   winctl hide | close      hide the window | press its close button
+//   winctl minimize | maximize
 //   winctl end-session       what the system sends a window when the user logs off
 //   winctl move X Y          move the window's frame to pixel X, Y
 //   winctl dialog            print korvi's error box text (and whether its window shows),
@@ -65,6 +66,9 @@ int State(HWND form) {
   std::printf("sizable=%d\n", (style & WS_THICKFRAME) ? 1 : 0);
   std::printf("minmax=%d\n", (style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX)) ? 1 : 0);
   std::printf("closebox=%d\n", (style & WS_SYSMENU) ? 1 : 0);
+  std::printf(
+      "awareness=%d\n",
+      static_cast<int>(GetAwarenessFromDpiAwarenessContext(GetWindowDpiAwarenessContext(form))));
   RECT frame;
   GetWindowRect(form, &frame);
   PrintRect("frame", frame);
@@ -112,6 +116,10 @@ int main(int argc, char** argv) {
   }
   if (command == "state") return State(form);
   if (command == "hide") return ShowWindow(form, SW_HIDE) ? 0 : 1;
+  if (command == "minimize" || command == "maximize") {
+    ShowWindow(form, command == "minimize" ? SW_MINIMIZE : SW_MAXIMIZE);
+    return 0;
+  }
   if (command == "close") return PostMessageW(form, WM_SYSCOMMAND, SC_CLOSE, 0) ? 0 : 1;
   if (command == "end-session") {
     if (!SendMessageW(form, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF)) return 1;
