@@ -17,5 +17,8 @@ void Report(std::string_view message);
 std::string Escaped(std::string_view bytes);
 // The same between double quotes.
 std::string Quoted(std::string_view bytes);
+// `bytes` as one word of a command for sh, whatever they hold: between single quotes, each
+// single quote inside written as '\''.
+std::string ShellQuoted(std::string_view bytes);
 
 }  // namespace platform

@@ -30,4 +30,16 @@ std::string Quoted(std::string_view bytes) {
   return out.append(Escaped(bytes)).append(1, '"');
 }
 
+std::string ShellQuoted(std::string_view bytes) {
+  std::string out(1, '\'');
+  for (const char c : bytes) {
+    if (c == '\'') {
+      out.append("'\\''");
+    } else {
+      out.append(1, c);
+    }
+  }
+  return out.append(1, '\'');
+}
+
 }  // namespace platform

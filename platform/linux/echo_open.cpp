@@ -93,7 +93,7 @@ void ExplainOnce(const Attempt& datagram, const Attempt& raw) {
         "  sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
         "(put the same line into /etc/sysctl.d/ to keep it), or let this program open raw "
         "sockets:\n  setcap cap_net_raw+ep " +
-        exe;
+        ShellQuoted(exe);
     Report(text);
   });
 }

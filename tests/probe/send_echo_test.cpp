@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/linux/echo_socket.h"
+#include "platform/report.h"
 #include "probe/send_echo.h"
 #include "tests/probe/probe_test_util.h"
 
@@ -125,6 +127,20 @@ TEST_F(Loopback, OneHandleAnswersEachRequestWithItsOwnData) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(buffer.data()) + 28), data);
   }
   EXPECT_TRUE(platform::IcmpCloseHandle(handle));
+}
+
+// The command the refusal prints for the user to paste names korvi's path, which may hold
+// anything a file name may.
+TEST(RefusalHint, TheQuotedPathIsOneWordForSh) {
+  for (const std::string path : {"/opt/korvi/korvi", "/home/ä b/.local/share/korvi/korvi",
+                                 "/it's/a'b'/korvi", "/$HOME/`x`/\\\"/*?/korvi", "/new\nline"}) {
+    FILE* sh = popen(("printf %s " + platform::ShellQuoted(path)).c_str(), "r");
+    ASSERT_NE(sh, nullptr);
+    std::string read_back;
+    for (int c; (c = std::fgetc(sh)) != EOF;) read_back += static_cast<char>(c);
+    EXPECT_EQ(pclose(sh), 0);
+    EXPECT_EQ(read_back, path);
+  }
 }
 
 }  // namespace
