@@ -4,6 +4,7 @@
 # Answered and not answered differ by shape as well as colour: a disc with a tick against a
 # square with a cross.
 set -euo pipefail
+(($# == 0)) || { echo "draw-icons: takes no arguments (given: $*)" >&2; exit 2; }
 cd "$(dirname "$0")"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT

@@ -6,6 +6,10 @@
 #   scripts/bench.sh --quick   fewer runs and shorter spans
 # The table is printed and kept in build/footprint.md.
 set -euo pipefail
+if (($# > 1)) || [[ $# == 1 && $1 != --quick ]]; then
+  echo "bench: unknown arguments: $* (--quick or none)" >&2
+  exit 2
+fi
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 python3 bench/footprint/footprint.py --korvi build/korvi \

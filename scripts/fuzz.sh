@@ -6,6 +6,10 @@
 # fixed, copy it into tests/fuzz/corpus/<target>/, where `ctest --test-dir build-fuzz -R ^fuzz_`
 # replays it.
 set -euo pipefail
+if (($# > 1)) || [[ $# == 1 && ! $1 =~ ^[1-9][0-9]{0,4}$ ]]; then
+  echo "fuzz: takes one whole number of seconds per target, 1 to 99999 (given: $*)" >&2
+  exit 2
+fi
 cd "$(dirname "$0")/.."
 seconds=${1:-40}
 build=build-fuzz

@@ -3,6 +3,10 @@
 # not installed yet; one package a line, "#" starts a comment.
 #   scripts/install-packages.sh scripts/packages.txt [more lists...]
 set -euo pipefail
+(($#)) || { echo "install-packages: name at least one package list" >&2; exit 2; }
+for list in "$@"; do
+  [[ -f "$list" && -r "$list" ]] || { echo "install-packages: no package list $list" >&2; exit 2; }
+done
 mapfile -t wanted < <(cat "$@" | grep -v '^#' | grep .)
 missing=()
 for package in "${wanted[@]}"; do

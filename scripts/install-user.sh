@@ -10,6 +10,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 say() { echo "korvi: $*"; }
+# One word for sh, whatever it holds: single quotes, each quote inside written as '\''.
+sh_quote() { local quote="'" escaped="'\\''"; printf "'%s'" "${1//$quote/$escaped}"; }
 fail() { echo "korvi: $*" >&2; exit 1; }
 
 autostart=keep
@@ -18,9 +20,14 @@ while (($#)); do
   case "$1" in
     --autostart) autostart=yes ;;
     --no-autostart) autostart=no ;;
-    --build) build=${2:?--build needs a folder}; shift ;;
+    --build)
+      (($# > 1)) && [[ -n "$2" ]] || fail "--build needs a folder"
+      build=$2
+      shift
+      ;;
     -h | --help) sed -n '2,9s/^# \{0,1\}//p' "$0"; exit 0 ;;
-    *) fail "unknown option \"$1\" (options: --autostart, --no-autostart, --build DIR)" ;;
+    *) fail "unknown option \"$1\" (options: --autostart, --no-autostart, --build DIR);" \
+      "nothing was installed" ;;
   esac
   shift
 done
@@ -133,7 +140,7 @@ run as root:
   echo 'net.ipv4.ping_group_range = 0 2147483647' >/etc/sysctl.d/60-ping-group-range.conf
 (the file keeps the setting after a reboot). Alternatively, give just the korvi executable the
 raw-socket capability, as root (repeat it after each upgrade that changes korvi):
-  setcap cap_net_raw+ep $(printf '%q' "$exe")
+  setcap cap_net_raw+ep $(sh_quote "$exe")
 EOF
 }
 

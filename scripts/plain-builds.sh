@@ -3,6 +3,7 @@
 # build for Windows, each in a fresh folder. Warnings stay warnings here; scripts/setup.sh and
 # scripts/windows-build.sh make them errors.
 set -euo pipefail
+(($# == 0)) || { echo "plain-builds: takes no arguments (given: $*)" >&2; exit 2; }
 cd "$(dirname "$0")/.."
 scratch=$(mktemp -d /tmp/korvi-plain.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT

@@ -4,6 +4,7 @@
 # screenshot of that screen is saved once the window and the tray entry are up, and korvi
 # keeps running until interrupted.
 set -euo pipefail
+(($# == 0)) || { echo "run: takes no arguments (given: $*)" >&2; exit 2; }
 cd "$(dirname "$0")/.."
 scripts/setup.sh korvi
 

@@ -5,6 +5,10 @@
 #   scripts/setup.sh korvi       build/, the program alone
 set -euo pipefail
 cd "$(dirname "$0")/.."
+if (($# > 1)) || [[ $# == 1 && $1 != --sanitize && $1 != korvi ]]; then
+  echo "setup: unknown arguments: $* (one of: --sanitize, korvi, or none)" >&2
+  exit 2
+fi
 
 build=build
 options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVI_WERROR=ON -DBUILD_TESTING=ON -DKORVI_BUILD_BENCH=ON)

@@ -4,6 +4,10 @@
 #   scripts/test.sh --sanitize  the Linux suite under ASan and UBSan in build-asan/
 # The desktop stage alone, once built: ctest --test-dir build -L desktops
 set -euo pipefail
+if (($# > 1)) || [[ $# == 1 && $1 != --sanitize ]]; then
+  echo "test: unknown arguments: $* (--sanitize or none)" >&2
+  exit 2
+fi
 cd "$(dirname "$0")/.."
 scripts/setup.sh "$@"
 build=build

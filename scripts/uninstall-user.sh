@@ -6,13 +6,15 @@
 set -euo pipefail
 fail() { echo "korvi: $*" >&2; exit 1; }
 
+# Every argument is checked before anything is removed.
 purge=""
-case "${1:-}" in
-  "") ;;
-  --purge) purge=yes ;;
-  -h | --help) sed -n '2,5s/^# \{0,1\}//p' "$0"; exit 0 ;;
-  *) fail "unknown option \"$1\" (option: --purge)" ;;
-esac
+for argument in "$@"; do
+  case "$argument" in
+    --purge) purge=yes ;;
+    -h | --help) sed -n '2,5s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    *) fail "unknown option \"$argument\" (option: --purge); nothing was removed" ;;
+  esac
+done
 
 if [[ "${XDG_DATA_HOME:-}" == /* ]]; then data=$XDG_DATA_HOME; else data=$HOME/.local/share; fi
 dest=$data/korvi

@@ -3,6 +3,7 @@
 # out the portable folder and zips it: build-win/korvi-windows-x64.zip.
 # Needs: cmake ninja-build g++-mingw-w64-x86-64-posix (and googletest's sources, libgtest-dev).
 set -euo pipefail
+(($# == 0)) || { echo "windows-build: takes no arguments (given: $*)" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-win
 

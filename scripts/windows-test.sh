@@ -4,6 +4,20 @@
 # into, then ctest in build-win/ (arguments go to ctest). Everything started here is stopped.
 # Needs, beyond windows-build.sh: wine wine64 xvfb xauth trayer xdotool x11-utils imagemagick.
 set -euo pipefail
+# Only the ctest options that choose and show tests, checked before anything is built.
+for ((i = 1; i <= $#; i++)); do
+  case "${!i}" in
+    -R | -E | -L | -LE | --repeat)
+      option=${!i}
+      ((++i <= $#)) || { echo "windows-test: $option needs a value" >&2; exit 2; } ;;
+    -V | -VV | --output-on-failure | -N) ;;
+    *)
+      echo "windows-test: unknown argument \"${!i}\" (ctest's -R, -E, -L, -LE, --repeat with" \
+        "a value; -V, -VV, --output-on-failure, -N)" >&2
+      exit 2
+      ;;
+  esac
+done
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/windows-build.sh"
 

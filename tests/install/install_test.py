@@ -18,8 +18,10 @@ from xsession import XServer, wait_for  # noqa: E402
 BUILD, SOURCE = sys.argv[1:3]
 NOBODY = 65534
 EDITED = b"; the user's own\r\n[main]\r\ntop=30\r\nleft=45\r\n[setting]\ntimer=0\n"
+# A step whose script must refuse its arguments, saying so, and change nothing.
+REFUSE = "refuse:"
 REFUSED = (r"(?s)every probe of korvi will report 11050.*\n  sysctl -w net\.ipv4\.ping_group_range="
-           r"\"0 2147483647\"\n.*/etc/sysctl\.d/.*\n  setcap cap_net_raw\+ep .+/korvi/korvi\n")
+           r"\"0 2147483647\"\n.*/etc/sysctl\.d/.*\n  setcap cap_net_raw\+ep .+\n")
 
 
 def read(path):
@@ -63,10 +65,16 @@ def install(test, steps, user=NOBODY, xdg=False, ping_range="0 2147483647"):
             with open(dest + "/installed-files", "a") as file:
                 file.write(f"file {dest}/old-part\n")
             continue
-        said = output("unshare", "-n", "sh", "-c", 'sysctl -qw net.ipv4.ping_group_range="$0" && '
-                      'exec "$@" 2>&1', ping_range, "setpriv", f"--reuid={user}",
-                      f"--regid={user}", "--clear-groups", "env", "-i",
-                      *(f"{k}={v}" for k, v in env.items()), "bash", script, *args)
+        argv = ["unshare", "-n", "sh", "-c", 'sysctl -qw net.ipv4.ping_group_range="$0" && '
+                'exec "$@" 2>&1', ping_range, "setpriv", f"--reuid={user}", f"--regid={user}",
+                "--clear-groups", "env", "-i", *(f"{k}={v}" for k, v in env.items()), "bash",
+                script.removeprefix(REFUSE), *args]
+        if script.startswith(REFUSE):
+            done = subprocess.run(argv, capture_output=True, text=True, timeout=120)
+            test.assertNotEqual(done.returncode, 0, done.stdout)
+            said = done.stdout
+        else:
+            said = output(*argv)
     return top, env.get("XDG_CONFIG_HOME", env["HOME"] + "/.config"), dest, said
 
 
@@ -102,16 +110,24 @@ class UserInstall(unittest.TestCase):
                 False, EDITED, r"kept your settings in .*/my data 100% \$x/korvi/korvi\.ini"),
             Row("uninstall --purge", [(up, on), (down, ["--purge"])], False, "1 0", False, None,
                 "removed the settings"),
+            Row("uninstall refuses what it does not know", [(up, on), (REFUSE + down, [
+                "--purge", "--dry-run"])], False, "0 2147483647", True, shipped,
+                'unknown option "--dry-run".*nothing was removed'),
+            Row("install refuses what it does not know", [(up, on), (REFUSE + up, [
+                "--no-autostart", "--bogus"])], False, "0 2147483647", True, shipped,
+                'unknown option "--bogus".*nothing was installed'),
         ]
         for row in rows:
             with self.subTest(row.name):
                 top, config, dest, said = install(self, row.steps, NOBODY, row.xdg, row.ping_range)
                 self.assertRegex(said, row.says)
+                for command in re.findall(r"^  setcap cap_net_raw\+ep (.*)$", said, re.M):
+                    self.assertEqual(output("sh", "-c", "printf %s " + command), dest + "/korvi")
                 data = os.path.dirname(dest)
                 program = {f"{dest}/{f}": f"{source}/{f}" for f in os.listdir(source)
                            if f != "korvi.ini"}
                 expected = {dest + "/korvi.ini"} if row.ini else set()
-                if row.steps[-1][0] == up:
+                if [s for s, _ in row.steps if not s.startswith(REFUSE)][-1] == up:
                     expected |= set(program) | {dest + "/installed-files"}
                     expected |= {f"{data}/icons/hicolor/{s}/apps/korvi.png" for s in sizes}
                     expected.add(data + "/applications/korvi.desktop")
