@@ -5,6 +5,7 @@ Exits 77 when every test was skipped.
 """
 
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -12,7 +13,8 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import korvi_launch  # noqa: E402
-from tray_hosts import BothHosts, StatusNotifierHost, XEmbedHost, docked_entries, session_bus  # noqa: E402,E501
+from tray_hosts import (BothHosts, StatusNotifierHost, XEmbedHost, docked_entries,  # noqa: E402
+                        mute_bus, session_bus)
 from xsession import XServer, readline, wait_for  # noqa: E402
 
 ARGS = None
@@ -35,7 +37,10 @@ class Korvi(korvi_launch.Korvi):
 
     def __init__(self, test, server, settings, env=None, files=None):
         folder = korvi_launch.laid_out_folder(test, ARGS.korvi, ARGS.assets, settings, "korvi-e2e-")
-        for name, content in (files or {}).items():
+        for name, content in (files or {}).items():  # bytes, or what makes the file
+            if callable(content):
+                content(os.path.join(folder, name))
+                continue
             with open(os.path.join(folder, name), "wb") as file:
                 file.write(content)
         self.ini = os.path.join(folder, "korvi.ini")
@@ -230,6 +235,13 @@ class StatusNotifierTray(unittest.TestCase):
         self.assertRegex(item, r"^item \S+$")
         service = item.split()[1]
         self.assertEqual(server.run([ARGS.watcher, "tooltip", service], env=env).strip(), "B")
+        # The menu the item names answers what a host asks of it on a right click.
+        menu = ["dbus-send", "--session", "--print-reply", "--dest=" + service, "/MenuBar",
+                "com.canonical.dbusmenu."]
+        for call in (["GetLayout", "int32:0", "int32:-1", "array:string:"], ["AboutToShow",
+                     "int32:0"], ["GetGroupProperties", "array:int32:0", "array:string:"],
+                     ["Event", "int32:0", "string:clicked", "variant:int32:0", "uint32:0"]):
+            server.run(menu[:-1] + [menu[-1] + call[0]] + call[1:], env=env)
 
         window = korvi.window()
         server.run(["xdotool", "windowunmap", "--sync", str(window)])
@@ -275,6 +287,46 @@ class TrayStartOrder(unittest.TestCase):
                     server.close_window(window)
                     self.assertEqual(korvi.finish()[0], 0)
                     server.close()
+
+
+@unittest.skipUnless(os.geteuid() == 0, NEEDS_ROOT)
+class SlowPeers(unittest.TestCase):
+    def test_no_peer_holds_the_window_the_probes_or_an_ending(self):
+        rows = [  # name, the peer, whether it answers once korvi is up, how korvi is ended
+            ("a watcher that does not answer", "watcher", False, "close"),
+            ("a watcher that answers late", "watcher", True, signal.SIGTERM),
+            ("a session bus that never speaks", "bus", False, signal.SIGTERM),
+        ]
+        settings = SETTINGS.replace(b"timer=3600000", b"timer=300")
+        for name, peer, answers, ending in rows:
+            with self.subTest(name):
+                server = XServer(tray=True)
+                self.addCleanup(server.close)
+                if peer == "watcher":
+                    host = StatusNotifierHost(self, server, ARGS.watcher)
+                    host.start()
+                    host.proc.send_signal(signal.SIGSTOP)  # owns its name, answers nothing
+                    self.addCleanup(host.proc.send_signal, signal.SIGCONT)
+                korvi = Korvi(self, server, settings, env=host.env if peer == "watcher" else
+                              mute_bus(self))
+                # While the peer is silent: the window painted with the first probe's colour,
+                # and the entry in the X tray.
+                window = korvi.window()
+                info = server.info(window)
+                wait_for("the first probe", lambda: server.pixel(info["x"] + 6, info["y"] + 80)
+                         == (144, 238, 144))
+                docked(server, window)
+                if answers:
+                    host.proc.send_signal(signal.SIGCONT)
+                    wait_for("the entry in the watcher's tray", lambda: host.entries(window))
+                    wait_for("the X tray's entry to go", lambda: not docked_entries(server, window))
+                if ending == "close":
+                    server.close_window(window)
+                else:
+                    korvi.proc.send_signal(ending)
+                status, err = korvi.finish(timeout=5)
+                self.assertEqual(status, 0, err)
+                self.assertEqual(korvi.settings(), settings)
 
 
 def main():

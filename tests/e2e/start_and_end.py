@@ -52,6 +52,13 @@ class BadSettings(unittest.TestCase):
              {"empty.ico": b""}),
             ("truncated icon", icon(b"icon1", b"cut.ico"), ("icon1", "cut.ico"), {"cut.ico": cut}),
             ("icon is a folder", icon(b"icon2", b"runtime"), ("icon2", "runtime")),
+            # Nothing that is not a regular file is read: a FIFO never ends, nor does /dev/zero.
+            ("icon is a FIFO", icon(b"icon1", b"fifo.ico"), ("icon1", "fifo.ico"),
+             {"fifo.ico": os.mkfifo}),
+            ("icon is /dev/zero", icon(b"icon2", b"zero.ico"), ("icon2", "zero.ico"),
+             {"zero.ico": lambda path: os.symlink("/dev/zero", path)}),
+            ("icon of 1 GB", icon(b"icon1", b"huge.ico"), ("icon1", "huge.ico"),
+             {"huge.ico": lambda path: open(path, "wb").truncate(1 << 30)}),
             ("empty icon name", icon(b"icon2", b""), ("icon2", "")),
             ("UTF-32", "[main]\ntop=0\n".encode("utf-32-le"),
              "cannot read the settings file {ini}: it is in UTF-32"),

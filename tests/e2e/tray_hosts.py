@@ -1,7 +1,9 @@
 """The trays the end-to-end tests run korvi beside, each started and stopped at will:
 trayer over XEmbed, the test watcher over StatusNotifierItem, or both at once."""
 
+import os
 import shutil
+import socket
 import subprocess
 import tempfile
 
@@ -28,6 +30,17 @@ def session_bus(test):
     daemon, address = private_bus(folder)
     test.addCleanup(lambda: (daemon.terminate(), daemon.wait(), daemon.stdout.close()))
     return {"DBUS_SESSION_BUS_ADDRESS": address}
+
+
+def mute_bus(test):
+    """A session bus whose socket takes every connection and never says a word."""
+    folder = tempfile.mkdtemp(prefix="korvi-mute-bus-")
+    test.addCleanup(shutil.rmtree, folder)
+    listener = socket.socket(socket.AF_UNIX)
+    test.addCleanup(listener.close)
+    listener.bind(os.path.join(folder, "bus"))
+    listener.listen(16)  # connections wait in the backlog, never accepted
+    return {"DBUS_SESSION_BUS_ADDRESS": "unix:path=" + os.path.join(folder, "bus")}
 
 
 class XEmbedHost:
