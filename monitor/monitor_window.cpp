@@ -126,6 +126,21 @@ void Form1::Form_Load() {
     }
   }
 
+  const std::wstring notify = ini::ReadIni(L"setting", L"notify");
+  if (!notify.empty() && notify != L"0" && notify != L"1") {
+    SettingFault(L"setting", L"notify", notify, "is neither 1 (notify) nor 0 (do not)");
+  }
+  int misses = 1;
+  if (const std::wstring text = ini::ReadIni(L"setting", L"misses"); !text.empty()) {
+    const bool digits =
+        text.size() <= 3 && text.find_first_not_of(L"0123456789") == std::wstring::npos;
+    misses = digits ? std::stoi(text) : 0;
+    if (misses < 1 || misses > 100) {
+      SettingFault(L"setting", L"misses", text, "is not a whole number from 1 to 100");
+    }
+  }
+  rules_ = change_rules::Rules(misses, notify == L"1");
+
   Icon1File = ini::ReadIni(L"main", L"icon1");
   Red1 = LenientColour(L"r1");
   Green1 = LenientColour(L"g1");
@@ -153,13 +168,15 @@ void Form1::Form_Unload(std::int16_t& /*cancel*/) {
 
 void Form1::Timer1_Timer() {
   EchoReply reply;
-  const std::int32_t status = probe_(me_.Text1().Text(), L"kuy", reply);
-  if (reply.Data == LastReply) return;
+  const std::wstring address = me_.Text1().Text();
+  const std::int32_t status = probe_(address, L"kuy", reply);
+  const auto verdict = rules_.Probed(LastReply, reply.Data, status, change_rules::Clock::now());
+  if (!verdict.show) return;
   LastReply = reply.Data;
 
-  const std::wstring line = log_text::TimeText(platform::CurrentTimeOfDay()) + L" : " +
-                            log_text::StatusText(status) + L"\r\n";
-  me_.Text2().SetText(log_text::KeepNewestLines(line + me_.Text2().Text(), kLogLimit));
+  const std::wstring line =
+      log_text::TimeText(platform::CurrentTimeOfDay()) + L" : " + log_text::StatusText(status);
+  me_.Text2().SetText(log_text::KeepNewestLines(line + L"\r\n" + me_.Text2().Text(), kLogLimit));
 
   const auto set = [this](const std::wstring& file) { me_.SetIconFromFile(AppDir + file); };
   if (LastReply.starts_with(L"kuy")) {
@@ -170,6 +187,11 @@ void Form1::Timer1_Timer() {
     LoadIcon(L"icon2", Icon2File, set);
   }
   TaskIcon::SetTrayIcon(L"MODIFY", me_);
+
+  if (const auto& notice = verdict.notice) {
+    TaskIcon::Notify(address + (notice->answered ? L" answers" : L" does not answer"),
+                     notice->after.empty() ? line : line + L", after " + notice->after, me_);
+  }
 }
 
 void Form1::Form_MouseMove(std::int16_t /*button*/, std::int16_t /*shift*/, float x, float /*y*/) {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "monitor/change_rules.h"
 #include "platform/window.h"
 #include "probe/echo_reply.h"
 
@@ -42,4 +43,7 @@ class Form1 : public platform::FormEvents {
  private:
   platform::Form& me_;
   Probe probe_;
+  // [setting] misses and notify: one lost reply shows, and nothing is notified, unless
+  // korvi.ini says otherwise.
+  change_rules::Rules rules_;
 };

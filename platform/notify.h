@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -40,5 +41,13 @@ inline constexpr std::uint32_t kNifTip = 4;
 // mouse message code (512 move, 513 left down, 514 left up, 515 left double click, 517 right
 // up, 520 middle up) as its parameter. Returns false when the shell refused the request.
 bool Shell_NotifyIconA(std::uint32_t message, NotifyIconData* data);
+
+// Shows a notification of the desktop's (the entry's balloon on Windows) for the entry named
+// by `hWnd` and `uID`: `title` and `text`, with the icon `hIcon`. It replaces that entry's
+// previous one; a click on it reaches the window as a left-button release over the entry (514).
+// Returns at once, the desktop answering later; a desktop that cannot show notifications is
+// said so once on standard error.
+void ShowNotification(std::uint32_t hWnd, std::uint32_t uID, const std::wstring& title,
+                      const std::wstring& text, std::uint32_t hIcon);
 
 }  // namespace platform

@@ -51,4 +51,10 @@ void SetTrayIcon(const std::wstring& action, const platform::Form& window) {
   }
 }
 
+void Notify(const std::wstring& title, const std::wstring& text, const platform::Form& window) {
+  platform::ShowNotification(static_cast<std::uint32_t>(Read<std::int32_t>(window, L"hwnd")),
+                             kEntryId, title, text,
+                             static_cast<std::uint32_t>(Read<std::int32_t>(window, L"Icon")));
+}
+
 }  // namespace TaskIcon

@@ -19,4 +19,8 @@ inline platform::NotifyIconData nid{};
 // than fill the record.
 void SetTrayIcon(const std::wstring& action, const platform::Form& window);
 
+// A notification beside the window's entry, with the window's current icon; it replaces the
+// entry's previous one, and a click on it reaches the window as a click on the entry does.
+void Notify(const std::wstring& title, const std::wstring& text, const platform::Form& window);
+
 }  // namespace TaskIcon

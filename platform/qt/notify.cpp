@@ -191,5 +191,9 @@ std::size_t TrayEntryCount() {
   return Entries().size();
 }
 
+void ClickTrayEntry(std::uint32_t hwnd, std::uint32_t id, std::uint32_t code) {
+  Click({hwnd, id}, code);
+}
+
 }  // namespace qt
 }  // namespace platform

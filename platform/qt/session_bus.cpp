@@ -80,6 +80,7 @@ class Greeting {
   void WhenAnswered(QObject* context, std::function<void(QDBusConnection)> use);
   const QString& Address() const { return address_; }
   bool Absent() const { return settled_ && state_ == State::kNone; }
+  bool HasAnswered() const { return settled_ && state_ == State::kAnswered; }
 
  private:
   enum class State { kNone, kAsking, kAnswered };
@@ -88,7 +89,7 @@ class Greeting {
   bool Step();
   void Close();
   void Listen();
-  void Answered();
+  void RunWaiting();
 
   State state_ = State::kNone;
   QString address_;
@@ -211,7 +212,7 @@ void Greeting::Settle() {
   if (state_ == State::kAnswered) {
     Close();
     shared_ = true;
-    Answered();
+    RunWaiting();
     return;
   }
   // Qt's own users (accessibility) would wait on this bus for as long as it is mute.
@@ -227,7 +228,7 @@ void Greeting::Listen() {
       Close();
     } else if (state_ == State::kAnswered) {
       Close();
-      Answered();
+      RunWaiting();
     } else {
       Listen();
     }
@@ -242,7 +243,7 @@ void Greeting::Listen() {
   QObject::connect(notifier.get(), &QSocketNotifier::activated, go_on);
 }
 
-void Greeting::Answered() {
+void Greeting::RunWaiting() {
   for (Waiting& waiting : std::exchange(waiting_, {})) {
     if (waiting.context) WhenAnswered(waiting.context, std::move(waiting.use));
   }
@@ -277,6 +278,10 @@ void WhenAnswered(QObject* context, std::function<void(QDBusConnection)> use) {
 
 bool Absent() {
   return Bus().Absent();
+}
+
+bool Answered() {
+  return Bus().HasAnswered();
 }
 
 QDBusConnection Connect(const QString& name) {

@@ -22,6 +22,8 @@ void Settle();
 // Runs `use` with korvi's connection to the session bus once the bus has answered (at once if
 // it has), while `context` lives; never if it does not answer.
 void WhenAnswered(QObject* context, std::function<void(QDBusConnection)> use);
+// The bus has answered: WhenAnswered runs `use` at once.
+bool Answered();
 // There is no bus to answer: none is set, or its socket refused korvi.
 bool Absent();
 // A further connection of its own, named `name`, to the bus that answered.

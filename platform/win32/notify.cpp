@@ -11,6 +11,7 @@
 #include <map>
 #include <utility>
 
+#include "platform/report.h"
 #include "platform/win32/tray_entries.h"
 
 namespace platform {
@@ -90,6 +91,28 @@ void ReAddTrayEntries(HWND window) {
   for (auto& [key, native] : LiveEntries()) {
     if (key.first == window) ::Shell_NotifyIconW(NIM_ADD, &native);
   }
+}
+
+void ShowNotification(std::uint32_t hWnd, std::uint32_t uID, const std::wstring& title,
+                      const std::wstring& text, std::uint32_t hIcon) {
+  // The whole record: only it carries the balloon's own icon. The entry's own record, for
+  // adding, changing and removing it, stays the first, smaller one.
+  NOTIFYICONDATAW balloon{};
+  balloon.cbSize = sizeof balloon;
+  balloon.hWnd = FromHandle32<HWND>(hWnd);
+  balloon.uID = uID;
+  balloon.uFlags = NIF_INFO;
+  lstrcpynW(balloon.szInfoTitle, title.c_str(), static_cast<int>(std::size(balloon.szInfoTitle)));
+  lstrcpynW(balloon.szInfo, text.c_str(), static_cast<int>(std::size(balloon.szInfo)));
+  balloon.dwInfoFlags = NIIF_USER | NIIF_LARGE_ICON;
+  balloon.hBalloonIcon = FromHandle32<HICON>(hIcon);
+  // A new balloon of the entry takes the place of the one shown.
+  if (::Shell_NotifyIconW(NIM_MODIFY, &balloon) != FALSE) return;
+  static bool said = false;
+  if (std::exchange(said, true)) return;
+  // The shell says no more than that.
+  Report("the notification area did not take the balloon; changes show only in the window and "
+         "the tray entry");
 }
 
 void RemoveTrayEntries() {

@@ -101,8 +101,10 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_MOUSEMOVE: {
       // The tray entry's callback arrives as this message with the mouse code where a
       // move carries its x; both become twips alike.
-      const auto x = static_cast<short>(LOWORD(lparam));
+      auto x = static_cast<short>(LOWORD(lparam));
       const auto y = static_cast<short>(HIWORD(lparam));
+      // A click on the entry's balloon is a click on the entry.
+      if (x == NIN_BALLOONUSERCLICK) x = WM_LBUTTONUP;
       Call([&] {
         events_->Form_MouseMove(MouseButtons(wparam), ShiftKeys(wparam),
                                 static_cast<float>(x * kTwipsPerPixel),

@@ -118,6 +118,11 @@ TEST_F(Form1Test, BadSettingsStopStartUpNamingFileKeyAndValue) {
       {Settings("0", "0", "-5"), "[setting] timer = \"-5\""},
       {Settings("0", "0", "", "g2=40000\r\n"), "[main] g2 = \"40000\" is out of range"},
       {Settings("\x01\x02"), "[main] top = \"\\x01\\x02\" is not a number"},
+      // The timer's value ends its line; the setting after it is the one under test.
+      {Settings("0", "0", "\r\nnotify=yes"), "[setting] notify = \"yes\" is neither 1"},
+      {Settings("0", "0", "\r\nmisses=0"), "[setting] misses = \"0\" is not a whole number"},
+      {Settings("0", "0", "\r\nmisses=2.5"), "[setting] misses = \"2.5\" is not a whole"},
+      {Settings("0", "0", "\r\nmisses=101"), "[setting] misses = \"101\" is not a whole"},
   };
   for (const auto& c : cases) {
     fs::remove(Folder() / "korvi.ini");
