@@ -148,28 +148,22 @@ bool EmptyMenu::AboutToShow(int) {
 
 StatusNotifierItem::StatusNotifierItem(std::function<void(std::uint32_t)> click)
     : click_(std::move(click)),
-      service_(QStringLiteral("org.kde.StatusNotifierItem-%1-%2")
-                   .arg(QCoreApplication::applicationPid())
-                   .arg(++item_count)),
-      bus_(session_bus::Connect(service_)) {
+      connection_(QStringLiteral("org.kde.StatusNotifierItem-%1-%2")
+                      .arg(QCoreApplication::applicationPid())
+                      .arg(++item_count)),
+      bus_(session_bus::Connect(connection_)) {
   RegisterTypes();
   const auto exported = QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
                         QDBusConnection::ExportAllProperties;
   bus_.registerObject(kItemPath, this, exported);
   bus_.registerObject(kMenuPath, &menu_, exported);
-  // Asked without waiting: the bus takes the name before it passes on anything sent after.
-  QDBusMessage own = QDBusMessage::createMethodCall(
-      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("RequestName"));
-  own << service_ << 4u;  // DBUS_NAME_FLAG_DO_NOT_QUEUE
-  bus_.send(own);
 }
 
 StatusNotifierItem::~StatusNotifierItem() {
-  // The bus lets the name go with the connection: nothing to ask and wait for on the way out.
+  // Nothing to ask and wait for on the way out: the connection's end ends the entry.
   bus_.unregisterObject(kMenuPath);
   bus_.unregisterObject(kItemPath);
-  QDBusConnection::disconnectFromBus(service_);
+  QDBusConnection::disconnectFromBus(connection_);
 }
 
 QDBusObjectPath StatusNotifierItem::Menu() const {
@@ -196,7 +190,10 @@ void StatusNotifierItem::Register(const QString& owner) {
   registered_with_ = owner;
   QDBusMessage call = QDBusMessage::createMethodCall(owner, kWatcherPath, kWatcher,
                                                      QStringLiteral("RegisterStatusNotifierItem"));
-  call << service_;
+  // By the connection's own unique name, which no one else can take or give up: registered by
+  // a well-known name, GNOME's AppIndicator host watched the name while it first read the
+  // entry, and in about a third of its starts dropped the entry for good.
+  call << bus_.baseService();
   bus_.send(call);
 }
 

@@ -97,8 +97,8 @@ class EmptyMenu : public QObject {
   void LayoutUpdated(uint revision, int parent);
 };
 
-// One entry, on a bus connection of its own so that each entry has its own service name and
-// the object path every host looks at.
+// One entry, on a bus connection of its own so that each entry has its own bus name and the
+// object path every host looks at.
 class StatusNotifierItem : public QObject {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierItem")
@@ -144,7 +144,7 @@ class StatusNotifierItem : public QObject {
 
  private:
   std::function<void(std::uint32_t)> click_;
-  QString service_;
+  QString connection_;
   QDBusConnection bus_;
   EmptyMenu menu_;
   QString registered_with_;
