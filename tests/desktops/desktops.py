@@ -31,6 +31,10 @@ TOP, LEFT = 1500, 3000  # twips: the frame at x 200, y 100
 PACE = (30, 0.1)  # how long and how often the checks look: bounded, and light on the cores
 
 
+def korvi_ini(top, left, timer):
+    return settings(top, left, timer) + b"notify=1\n"  # changes also go to the desktop
+
+
 class Run:
     """One desktop with korvi in it, and what the checks learn on the way."""
 
@@ -45,7 +49,7 @@ class Run:
         if desktop.protocol == "sni":  # how a click on the entry reaches korvi
             self.session.start(["dbus-monitor", "--session", "type='method_call',"
                                 "interface='org.kde.StatusNotifierItem',member='Activate'"])
-        self.ini_bytes = settings(TOP, LEFT, desktop.timer)
+        self.ini_bytes = korvi_ini(TOP, LEFT, desktop.timer)
         self.folder = laid_out_folder(test, ARGS.korvi, ARGS.assets, self.ini_bytes,
                                       "korvi-desktop-")
         self.korvi = Korvi(self.session, self.folder, netns=True, env=desktop.korvi_env(),
@@ -161,7 +165,7 @@ def closing_writes_the_position(test, run):
     test.assertNotIn("korvi:", err)
     ini = read(os.path.join(run.folder, "korvi.ini"))
     if run.desktop.knows_position:
-        test.assertEqual(ini, settings(state["y"] * 15, state["x"] * 15, run.desktop.timer))
+        test.assertEqual(ini, korvi_ini(state["y"] * 15, state["x"] * 15, run.desktop.timer))
     else:
         test.assertEqual(ini, run.ini_bytes, "korvi cannot know the position: the file keeps it")
 

@@ -15,6 +15,7 @@ default_border normal
 focus_follows_mouse no
 for_window [class="Xmessage"] floating enable, resize set 500 400, move position center
 exec sh -c 'cd "$XDG_RUNTIME_DIR" && echo "$DISPLAY" > xdisplay.new && mv xdisplay.new xdisplay'
+exec mako
 bar {
   swaybar_command waybar
 }
@@ -35,7 +36,7 @@ class Sway(Desktop):
     korvi_as_user = True
     user = True
     shell = "xwayland"     # how korvi's window reaches sway
-    requires = ("sway", "swaymsg", "waybar", "grim", "Xwayland", "xmessage")
+    requires = ("sway", "swaymsg", "waybar", "grim", "Xwayland", "xmessage", "mako")
 
     def unavailable(self):
         if not self.args.pointer_device:
