@@ -74,6 +74,7 @@ class Gnome(Desktop):
     # the new entry's properties (within about 0.3 s of registration); users, whose first
     # probe comes 10 s after start-up, never meet it.
     timer = 1500
+    bubbles = (140, 30, 520, 90)  # banners, under the top bar's middle
 
     def start(self, session):
         self.session = session

@@ -66,6 +66,7 @@ class Kde(Desktop):
     protocol = "sni"
     requires = ("kwin_wayland", "plasmashell", "kded5", "Xwayland", "dbus-send",
                 "dbus-update-activation-environment")
+    bubbles = (400, 400, 400, 156)  # Plasma's, above the tray
 
     def unavailable(self):
         if not self.args.kwin_pointer:

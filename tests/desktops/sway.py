@@ -37,6 +37,7 @@ class Sway(Desktop):
     user = True
     shell = "xwayland"     # how korvi's window reaches sway
     requires = ("sway", "swaymsg", "waybar", "grim", "Xwayland", "xmessage", "mako")
+    bubbles = (400, 26, 400, 150)  # mako's, under the bar's right end
 
     def unavailable(self):
         if not self.args.pointer_device:
@@ -133,6 +134,7 @@ class Sway(Desktop):
                 usable["y"] + (usable["height"] - rect["height"] + 1) // 2 + inner["y"])
 
     def hide(self, con):
+        self.swaymsg(f"[con_id={con}]", "focus")  # the user looks at korvi (no longer urgent)
         self.session.start(["xmessage", "covering korvi"], env=dict(
             self.session.env, DISPLAY=self.display), as_user=True)
         wait_for("the covering window", lambda: any(

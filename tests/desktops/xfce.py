@@ -47,6 +47,7 @@ def overlap(a, b):
 
 class Xfce(Desktop):
     requires = ("Xvfb", "xfwm4", "xfce4-panel", "xdotool", "xprop", "xwininfo", "import", NOTIFYD)
+    bubbles = (400, 30, 400, 170)  # xfce4-notifyd's, under the panel's right end
 
     def start(self, session):
         self.session = session
@@ -96,6 +97,14 @@ class Xfce(Desktop):
                     tray_y <= info["y"] < tray_y + height:
                 return True
         return False
+
+    def default_action(self, x, y):
+        # A click on the bubble closes it: the default action is a button, in its bottom right.
+        for window in self.x.find("--onlyvisible", "--class", "^xfce4-notifyd$"):
+            b = self.x.info(window)
+            if b["x"] <= x < b["x"] + b["width"] and b["y"] <= y < b["y"] + b["height"]:
+                return b["x"] + b["width"] - 59, b["y"] + b["height"] - 31
+        raise AssertionError(f"no bubble of xfce4-notifyd at {x}, {y}")
 
     def find_window(self, korvi):
         for w in self.x.find("--onlyvisible", "--pid", str(korvi.pid), "--name", "^B$"):
