@@ -31,6 +31,10 @@ TOP, LEFT = 1500, 3000  # twips: the frame at x 200, y 100
 PACE = (30, 0.1)  # how long and how often the checks look: bounded, and light on the cores
 
 
+def korvi_ini(top, left, timer):
+    return settings(top, left, timer) + b"notify=1\n"  # changes also go to the desktop
+
+
 class Run:
     """One desktop with korvi in it, and what the checks learn on the way."""
 
@@ -42,13 +46,16 @@ class Run:
             desktop.start(self.session)
         except AssertionError as failure:
             raise AssertionError(f"{failure}\n{self.session.logs()}") from None
-        if desktop.protocol == "sni":  # how a click on the entry reaches korvi
-            self.session.start(["dbus-monitor", "--session", "type='method_call',"
-                                "interface='org.kde.StatusNotifierItem',member='Activate'"])
-        self.ini_bytes = settings(TOP, LEFT, desktop.timer)
+        env = desktop.korvi_env()
+        # How a click on the entry reaches korvi, and what korvi tells the notification service
+        bus = env.get("DBUS_SESSION_BUS_ADDRESS", self.session.env["DBUS_SESSION_BUS_ADDRESS"])
+        self.session.start(["dbus-monitor", "--address", bus, "type='method_call',"
+                            "interface='org.kde.StatusNotifierItem',member='Activate'",
+                            "interface='org.freedesktop.Notifications'"])
+        self.ini_bytes = korvi_ini(TOP, LEFT, desktop.timer)
         self.folder = laid_out_folder(test, ARGS.korvi, ARGS.assets, self.ini_bytes,
                                       "korvi-desktop-")
-        self.korvi = Korvi(self.session, self.folder, netns=True, env=desktop.korvi_env(),
+        self.korvi = Korvi(self.session, self.folder, netns=True, env=env,
                            user=self.session.user if desktop.korvi_as_user else None)
         test.addCleanup(self.korvi.stop)
         self.up = icon_colour(os.path.join(ARGS.assets, "korvi-up.ico"))
@@ -61,20 +68,32 @@ class Run:
         self.desktop.screenshot(path)
         return path
 
-    def entry(self, colour, other):
-        """The centre of korvi's entry in the tray once it shows in `colour` (and no longer
-        in `other`), from screenshots."""
+    def entry(self, colour, other, bubble=False):
+        """The centre of korvi's entry in the tray (or of the icon on its notification's bubble)
+        once it shows in `colour` (and no longer in `other`), from screenshots."""
         def seen():
             path = self.shot()
-            area = self.desktop.tray_area()
+            area = self.desktop.bubbles if bubble else self.desktop.tray_area()
             found = find_colour(path, area, colour)
             return found if found and not find_colour(path, area, other) else None
-        return wait_for(f"korvi's entry in {colour} in the tray", seen, 30, 0.25)  # screenshots
+        where = "notification" if bubble else "entry"
+        return wait_for(f"korvi's {where} in {colour}", seen, 30, 0.25)  # screenshots
 
-    def activations(self):
-        """How many times the tray has asked korvi's item to activate (StatusNotifierItem)."""
+    def bus_log(self):
         with open(self.session.path("dbus-monitor.log"), errors="replace") as log:
-            return log.read().count("member=Activate")
+            return log.read()
+
+    def heard(self, member):
+        """How many times korvi was called with `member`: Activate by the tray, ActionInvoked
+        by the notification service."""
+        return self.bus_log().count(f"member={member}") if member else 0
+
+    def notified(self):
+        """(the id it replaces, summary) of each notification korvi sent (not as a service may
+        pass it on: GNOME's helper to the shell)."""
+        return re.findall(r'destination=org.freedesktop.Notifications .*member=Notify\n\s+string '
+                          r'"korvi"\n\s+uint32 (\d+)\n\s+string ""\n\s+string "(.*)"\n',
+                          self.bus_log())
 
     def bus(self, *call):
         return subprocess.run(["dbus-send", "--session", "--print-reply", *call],
@@ -123,16 +142,20 @@ def icon_follows_the_host(test, run):
     run.entry(run.up, run.down)
 
 
-def click_brings_the_window_back(test, run):
+def click_brings_the_window_back(test, run, target=None):
+    """A real click on korvi's entry in the tray, or on what `target` = (where, the call that
+    passes the click on to korvi) tells."""
+    sni = run.desktop.protocol == "sni"
+    where, member = target or (lambda: run.entry(run.up, run.down), "Activate" if sni else None)
     raises, before = run.desktop.click_raises, run.desktop.state(run.window)
     run.desktop.hide(run.window)
     wait_for("the window to go", lambda: not run.desktop.state(run.window)["front"], *PACE)
     if isinstance(raises, str) and raises != "either":
         test.assertFalse(run.desktop.state(run.window)[raises])
-    asked = run.activations() if run.desktop.protocol == "sni" else 0
-    run.desktop.click(*run.entry(run.up, run.down))
-    if run.desktop.protocol == "sni":
-        wait_for("the tray to pass the click on to korvi", lambda: run.activations() > asked, *PACE)
+    asked = run.heard(member)
+    run.desktop.click(*where())
+    if member:
+        wait_for(f"korvi to be called with {member}", lambda: run.heard(member) > asked, *PACE)
     if raises == "either":  # the desktop's focus rules decide each time; the click is pinned
         return
     if raises is True:
@@ -145,6 +168,22 @@ def click_brings_the_window_back(test, run):
     else:  # korvi's request goes nowhere: give it the time it takes elsewhere, then look
         time.sleep(1)
         test.assertFalse(run.desktop.state(run.window)["front"])
+
+
+def notification_replaces_and_brings_the_window_back(test, run):
+    def bubble():  # the next notification replaces the bubble, which then gets the click
+        for silent, state in ((True, "does not answer"), (False, "answers")):
+            silence(run.korvi, silent)
+            colours = (run.down, run.up) if silent else (run.up, run.down)
+            at = run.entry(*colours, bubble=True)
+            wait_for(f"korvi to tell that 127.0.0.1 {state}", lambda: [f"127.0.0.1 {state}"] ==
+                     [summary for _, summary in run.notified()[-1:]], *PACE)
+        return run.desktop.default_action(*at)
+    click_brings_the_window_back(test, run, (bubble, "ActionInvoked"))
+    # Two changes here, two in the check of the icon: each after the first replaces the one
+    # before by the id the service gave it, which stays the same.
+    replaced = [int(notice[0]) for notice in run.notified()]
+    test.assertEqual(replaced, [0] + [replaced[1] or -1] * 3, "the id each notification replaces")
 
 
 def closing_writes_the_position(test, run):
@@ -161,7 +200,7 @@ def closing_writes_the_position(test, run):
     test.assertNotIn("korvi:", err)
     ini = read(os.path.join(run.folder, "korvi.ini"))
     if run.desktop.knows_position:
-        test.assertEqual(ini, settings(state["y"] * 15, state["x"] * 15, run.desktop.timer))
+        test.assertEqual(ini, korvi_ini(state["y"] * 15, state["x"] * 15, run.desktop.timer))
     else:
         test.assertEqual(ini, run.ini_bytes, "korvi cannot know the position: the file keeps it")
 
@@ -172,6 +211,8 @@ CHECKS = (
     ("the window is placed, and kept out of the task bar", window_placed_and_out_of_the_task_bar),
     ("the icon follows the host: silent, then answering", icon_follows_the_host),
     ("a real click on the entry brings the window back", click_brings_the_window_back),
+    ("a notification tells each change, the next replacing it; a real click on it brings the "
+     "window back", notification_replaces_and_brings_the_window_back),
     ("closing writes the position back", closing_writes_the_position),
 )
 

@@ -30,6 +30,7 @@ class Desktop:
     requires = ()          # programs the desktop needs
     timer = 300            # korvi's probe interval in ms: the icon follows the host within a
                            # few of them
+    bubbles = None         # (x, y, width, height) of the screen where notifications show
 
     def __init__(self, args):
         self.args = args  # desktops.py's command line: --korvi, --assets, helper programs
@@ -70,6 +71,10 @@ class Desktop:
         """Whether a window of korvi's own shows inside the tray (as XEmbed docks one), or None
         where the desktop cannot tell."""
         return None
+
+    def default_action(self, x, y):
+        """Where a click sends the default action of the notification whose icon is at x, y."""
+        return x, y
 
     def find_window(self, korvi):
         """A handle to korvi's window if it shows now, else None."""

@@ -30,7 +30,9 @@ SETTINGS = (
     ("org.gnome.shell", "enabled-extensions",
      f"['ubuntu-appindicators@ubuntu.com', '{EXTENSION}']"),
     ("org.gnome.shell", "disable-user-extensions", "false"),
-    ("org.gnome.desktop.notifications", "show-banners", "false"),  # nothing over the top bar
+    # GNOME's own notices at start-up (a root session, no screen lock) would stay over korvi's
+    # window while no one moves the pointer: banners come on once the shell is up.
+    ("org.gnome.desktop.notifications", "show-banners", "false"),
 )
 # korvi's window, found by its process: the handle is korvi's pid.
 WINDOW = ("global.get_window_actors().map(a => a.meta_window)"
@@ -68,11 +70,12 @@ class Gnome(Desktop):
     places = True
     task_bar = None       # GNOME has no task bar: windows show in the overview
     hides_by = "cover"    # GNOME offers no minimise for a tool window through Xwayland
-    requires = ("gnome-shell", "gdbus", "gsettings", "Xwayland", "xmessage")
+    requires = ("gnome-shell", "gdbus", "gsettings", "Xwayland", "xmessage", "gjs")
     # The AppIndicator extension misses an icon change that comes while it is still reading
     # the new entry's properties (within about 0.3 s of registration); users, whose first
     # probe comes 10 s after start-up, never meet it.
     timer = 1500
+    bubbles = (140, 30, 520, 90)  # banners, under the top bar's middle
 
     def start(self, session):
         self.session = session
@@ -88,6 +91,7 @@ class Gnome(Desktop):
         session.run(["gdbus", "wait", "--session", "--timeout", str(START_TIMEOUT),
                      "org.kde.StatusNotifierWatcher"], timeout=START_TIMEOUT + 5)
         wait_for("the shell to finish starting", self.started, START_TIMEOUT, 0.1)
+        session.run(["gsettings", "set", "org.gnome.desktop.notifications", "show-banners", "true"])
         runtime = session.env["XDG_RUNTIME_DIR"]
         # korvi has a runtime folder of its own: it finds the shell's socket by its full path.
         self.env = {name: self.eval(f"GLib.getenv('{name}')")
@@ -163,7 +167,7 @@ class GnomeWayland(Gnome):
     # (it did in two runs of three here).
     click_raises = "either"
     knows_position = False  # no Wayland program learns where its window is
-    requires = ("gnome-shell", "gdbus", "gsettings")
+    requires = ("gnome-shell", "gdbus", "gsettings", "gjs")
 
     def korvi_env(self):
         return {"WAYLAND_DISPLAY": self.env["WAYLAND_DISPLAY"], "QT_QPA_PLATFORM": "wayland"}

@@ -66,6 +66,7 @@ class Kde(Desktop):
     protocol = "sni"
     requires = ("kwin_wayland", "plasmashell", "kded5", "Xwayland", "dbus-send",
                 "dbus-update-activation-environment")
+    bubbles = (400, 400, 400, 156)  # Plasma's, above the tray
 
     def unavailable(self):
         if not self.args.kwin_pointer:
@@ -81,6 +82,8 @@ class Kde(Desktop):
         session.bus("system")
         session.bus(activation=True)  # kded5 and kactivitymanagerd, started by the bus
         session.env.update(ENV)
+        # A bubble stays a minute rather than 5 s: screenshots find it, slowly on a busy machine.
+        session.write("home/.config/plasmanotifyrc", "[Notifications]\nPopupTimeout=60000\n")
         # The installed kwin_wayland carries a file capability (cap_sys_resource) that a
         # container may refuse to grant: a copy carries none.
         kwin = shutil.copy("/usr/bin/kwin_wayland", session.path("kwin_wayland"))

@@ -15,6 +15,7 @@ default_border normal
 focus_follows_mouse no
 for_window [class="Xmessage"] floating enable, resize set 500 400, move position center
 exec sh -c 'cd "$XDG_RUNTIME_DIR" && echo "$DISPLAY" > xdisplay.new && mv xdisplay.new xdisplay'
+exec mako
 bar {
   swaybar_command waybar
 }
@@ -35,7 +36,8 @@ class Sway(Desktop):
     korvi_as_user = True
     user = True
     shell = "xwayland"     # how korvi's window reaches sway
-    requires = ("sway", "swaymsg", "waybar", "grim", "Xwayland", "xmessage")
+    requires = ("sway", "swaymsg", "waybar", "grim", "Xwayland", "xmessage", "mako")
+    bubbles = (400, 26, 400, 150)  # mako's, under the bar's right end
 
     def unavailable(self):
         if not self.args.pointer_device:
@@ -132,6 +134,7 @@ class Sway(Desktop):
                 usable["y"] + (usable["height"] - rect["height"] + 1) // 2 + inner["y"])
 
     def hide(self, con):
+        self.swaymsg(f"[con_id={con}]", "focus")  # the user looks at korvi (no longer urgent)
         self.session.start(["xmessage", "covering korvi"], env=dict(
             self.session.env, DISPLAY=self.display), as_user=True)
         wait_for("the covering window", lambda: any(

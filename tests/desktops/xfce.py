@@ -2,6 +2,7 @@
 Xvfb. The systray plugin hosts StatusNotifierItems (it owns the watcher) and XEmbed icons;
 korvi takes the watcher when its bus has one, so the XEmbed run gives korvi a bus without."""
 
+import glob
 import re
 import subprocess
 
@@ -35,6 +36,7 @@ PANEL = """<?xml version="1.0" encoding="UTF-8"?>
 </channel>
 """
 TRAY_WIDTH = 80  # the right end of the panel, where the systray plugin sits
+NOTIFYD = (glob.glob("/usr/lib/*/xfce4/notifyd/xfce4-notifyd") or ["xfce4-notifyd"])[0]
 
 
 def overlap(a, b):
@@ -44,7 +46,8 @@ def overlap(a, b):
 
 
 class Xfce(Desktop):
-    requires = ("Xvfb", "xfwm4", "xfce4-panel", "xdotool", "xprop", "xwininfo", "import")
+    requires = ("Xvfb", "xfwm4", "xfce4-panel", "xdotool", "xprop", "xwininfo", "import", NOTIFYD)
+    bubbles = (400, 30, 400, 170)  # xfce4-notifyd's, under the panel's right end
 
     def start(self, session):
         self.session = session
@@ -59,6 +62,8 @@ class Xfce(Desktop):
         session.start(["xfce4-panel"])
         self.panel = wait_x(self.x, "xfce4-panel", self._panel)
         wait_x(self.x, "the panel's tray", self._tray_ready)
+        # Notifications: XFCE's service on the bus korvi is given (the XEmbed run's own).
+        session.start([NOTIFYD], env=dict(session.env, **self.korvi_env()))
 
     def _panel(self):
         for window in self.x.find("--onlyvisible", "--class", "^xfce4-panel$"):
@@ -92,6 +97,14 @@ class Xfce(Desktop):
                     tray_y <= info["y"] < tray_y + height:
                 return True
         return False
+
+    def default_action(self, x, y):
+        # A click on the bubble closes it: the default action is a button, in its bottom right.
+        for window in self.x.find("--onlyvisible", "--class", "^xfce4-notifyd$"):
+            b = self.x.info(window)
+            if b["x"] <= x < b["x"] + b["width"] and b["y"] <= y < b["y"] + b["height"]:
+                return b["x"] + b["width"] - 59, b["y"] + b["height"] - 31
+        raise AssertionError(f"no bubble of xfce4-notifyd at {x}, {y}")
 
     def find_window(self, korvi):
         for w in self.x.find("--onlyvisible", "--pid", str(korvi.pid), "--name", "^B$"):
@@ -147,9 +160,13 @@ class XfceXEmbed(Xfce):
     name = "xfce-xembed"
     protocol = "xembed"
 
-    def korvi_env(self):
+    def start(self, session):
         # A bus of korvi's own, where no watcher is: korvi docks its icon over XEmbed.
-        return {"DBUS_SESSION_BUS_ADDRESS": self.session.bus(export=False)}
+        self.bus = {"DBUS_SESSION_BUS_ADDRESS": session.bus(export=False)}
+        super().start(session)
+
+    def korvi_env(self):
+        return self.bus
 
 
 DESKTOPS = (XfceSni, XfceXEmbed)
