@@ -154,7 +154,7 @@ int main(int argc, char** argv) {
   if (command == "balloon-click") return PostMessageW(form, 512, 100, NIN_BALLOONUSERCLICK) ? 0 : 1;
   if (command == "dialog") {
     const HWND box = KorviErrorBox();
-    if (box == nullptr) return 1;
+    if (box == nullptr || !IsWindowVisible(box)) return 1;  // it shows once its text is set
     std::printf("visible=%d\n", IsWindowVisible(form) ? 1 : 0);
     // The message text is the box's static control with the id 0xFFFF.
     std::printf("text=%s\n", Utf8(TextOf(GetDlgItem(box, 0xFFFF))).c_str());
