@@ -104,15 +104,22 @@ void ShowNotification(std::uint32_t hWnd, std::uint32_t uID, const std::wstring&
   balloon.uFlags = NIF_INFO;
   lstrcpynW(balloon.szInfoTitle, title.c_str(), static_cast<int>(std::size(balloon.szInfoTitle)));
   lstrcpynW(balloon.szInfo, text.c_str(), static_cast<int>(std::size(balloon.szInfo)));
-  balloon.dwInfoFlags = NIIF_USER | NIIF_LARGE_ICON;
+  balloon.dwInfoFlags = NIIF_USER;
   balloon.hBalloonIcon = FromHandle32<HICON>(hIcon);
+  // The icon given is the entry's small one, which a balloon asking for a large icon would
+  // have stretched: the window holds the same picture at the large size.
+  if (const auto large = SendMessageW(balloon.hWnd, WM_GETICON, ICON_BIG, 0); large != 0) {
+    balloon.dwInfoFlags |= NIIF_LARGE_ICON;
+    balloon.hBalloonIcon = reinterpret_cast<HICON>(large);
+  }
   // A new balloon of the entry takes the place of the one shown.
   if (::Shell_NotifyIconW(NIM_MODIFY, &balloon) != FALSE) return;
   static bool said = false;
   if (std::exchange(said, true)) return;
   // The shell says no more than that.
-  Report("the notification area did not take the balloon; changes show only in the window and "
-         "the tray entry");
+  Report(
+      "the notification area did not take the balloon; changes show only in the window and "
+      "the tray entry");
 }
 
 void RemoveTrayEntries() {

@@ -10,8 +10,11 @@
 //   winctl tray-forget       remove korvi's tray entry behind its back, as a crashed shell does
 //   winctl taskbar-created   broadcast what a restarted shell broadcasts
 //   winctl shell-ready       succeeds once the shell's tray window exists
+//   winctl balloons          the balloons the shell shows, one a line: centre X Y, text
+//   winctl balloon-click     what the shell sends korvi for a click on its entry's balloon
 #include <windows.h>
 
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <cstdio>
@@ -105,6 +108,15 @@ int main(int argc, char** argv) {
   if (argc < 2) return 2;
   const std::string command = argv[1];
   if (command == "shell-ready") return FindWindowW(L"Shell_TrayWnd", nullptr) ? 0 : 1;
+  if (command == "balloons") {
+    for (HWND tip = nullptr; (tip = FindWindowExW(nullptr, tip, TOOLTIPS_CLASSW, nullptr));) {
+      if (RECT r; IsWindowVisible(tip) && (GetWindowLongW(tip, GWL_STYLE) & TTS_BALLOON) &&
+                  GetWindowRect(tip, &r))
+        std::printf("%ld %ld %s\n", (r.left + r.right) / 2, (r.top + r.bottom) / 2,
+                    Escaped(TextOf(tip)).c_str());
+    }
+    return 0;
+  }
   if (command == "taskbar-created") {
     SendNotifyMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
     return 0;
@@ -139,9 +151,10 @@ int main(int argc, char** argv) {
     entry.uID = 100;
     return Shell_NotifyIconW(NIM_DELETE, &entry) ? 0 : 1;
   }
+  if (command == "balloon-click") return PostMessageW(form, 512, 100, NIN_BALLOONUSERCLICK) ? 0 : 1;
   if (command == "dialog") {
     const HWND box = KorviErrorBox();
-    if (box == nullptr) return 1;
+    if (box == nullptr || !IsWindowVisible(box)) return 1;  // it shows once its text is set
     std::printf("visible=%d\n", IsWindowVisible(form) ? 1 : 0);
     // The message text is the box's static control with the id 0xFFFF.
     std::printf("text=%s\n", Utf8(TextOf(GetDlgItem(box, 0xFFFF))).c_str());
