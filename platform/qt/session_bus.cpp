@@ -104,7 +104,8 @@ class Greeting {
   bool shared_ = false;
   std::unique_ptr<QSocketNotifier> readable_;
   std::unique_ptr<QSocketNotifier> writable_;
-  std::optional<QDBusConnection> connection_;
+  // Held by name only: a connection kept in a static would outlive Qt's own bus machinery.
+  bool connected_own_ = false;
   std::vector<Waiting> waiting_;
 };
 
@@ -255,11 +256,13 @@ void Greeting::WhenAnswered(QObject* context, std::function<void(QDBusConnection
     return;
   }
   if (state_ != State::kAnswered) return;
-  if (!connection_) {
-    connection_ = shared_ ? QDBusConnection::sessionBus()
-                          : QDBusConnection::connectToBus(address_, QStringLiteral("korvi"));
+  if (shared_) {
+    use(QDBusConnection::sessionBus());
+    return;
   }
-  use(*connection_);
+  const QString name = QStringLiteral("korvi");
+  if (!std::exchange(connected_own_, true)) QDBusConnection::connectToBus(address_, name);
+  use(QDBusConnection(name));
 }
 
 }  // namespace
