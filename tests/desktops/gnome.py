@@ -151,9 +151,7 @@ class Gnome(Desktop):
             interval=0.1)
 
     def move(self, pid, x, y):
-        # A click that GNOME did not let raise the window leaves it minimised, where it stays put.
-        window = WINDOW.format(pid=pid)
-        self.eval(f"{window}.unminimize(), {window}.move_frame(true, {x}, {y}), true")
+        self.eval(f"{WINDOW.format(pid=pid)}.move_frame(true, {x}, {y}), true")
 
     def close(self, pid):
         self.eval(f"{WINDOW.format(pid=pid)}.delete(global.get_current_time()), true")
