@@ -188,9 +188,9 @@ def notification_replaces_and_brings_the_window_back(test, run):
 
 def closing_writes_the_position(test, run):
     start = run.desktop.state(run.window)
-    run.desktop.move(run.window, 300, 150)
 
-    def moved():
+    def moved():  # asked again until it takes: a desktop may still be busy with the last check
+        run.desktop.move(run.window, 300, 150)
         state = run.desktop.state(run.window)
         return state if (state["x"], state["y"]) != (start["x"], start["y"]) else None
     state = wait_for("the window moved", moved, *PACE)
