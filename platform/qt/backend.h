@@ -56,6 +56,8 @@ void DeliverWindowMessage(std::uint32_t hwnd, std::uint32_t message, std::uint32
 // Removes the tray entries of the window `hwnd`, or every entry when `hwnd` is 0.
 void RemoveTrayEntries(std::uint32_t hwnd);
 std::size_t TrayEntryCount();
+// Starts asking the session bus where tray entries go, for the first entry to find the answer.
+void AskTrayHosts();
 // The tray entry's window hears of a click with the mouse code `code`, as from the entry.
 void ClickTrayEntry(std::uint32_t hwnd, std::uint32_t id, std::uint32_t code);
 

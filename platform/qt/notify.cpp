@@ -95,6 +95,8 @@ qt::StatusNotifierHosts& Hosts() {
 }
 
 void Place(const Key& key, Entry& entry) {
+  // Asked at start-up, the watcher has mostly answered by the time the window adds its entry.
+  if (!Hosts().Known()) Hosts().TakeAnswer();
   if (!Hosts().Known() && !grace_over) return;
   if (Hosts().Shown()) {
     if (!entry.item) {
@@ -189,6 +191,10 @@ void RemoveTrayEntries(std::uint32_t hwnd) {
 
 std::size_t TrayEntryCount() {
   return Entries().size();
+}
+
+void AskTrayHosts() {
+  Hosts();
 }
 
 void ClickTrayEntry(std::uint32_t hwnd, std::uint32_t id, std::uint32_t code) {

@@ -225,6 +225,11 @@ StatusNotifierHosts::StatusNotifierHosts(std::function<void()> changed, QObject*
   });
 }
 
+void StatusNotifierHosts::TakeAnswer() {
+  // The reply reaches the watcher as a queued call, delivered here if it is in.
+  if (pending_) QCoreApplication::sendPostedEvents(pending_, QEvent::MetaCall);
+}
+
 bool StatusNotifierHosts::Known() const {
   return known_ || session_bus::Absent();
 }
@@ -236,6 +241,7 @@ void StatusNotifierHosts::Ask() {
   get << kWatcher << QStringLiteral("IsStatusNotifierHostRegistered");
   const unsigned question = ++asked_;
   auto* pending = new QDBusPendingCallWatcher(bus_->asyncCall(get, kAnswerMs), this);
+  pending_ = pending;
   connect(pending, &QDBusPendingCallWatcher::finished, this,
           [this, question](QDBusPendingCallWatcher* done) {
             done->deleteLater();

@@ -14,6 +14,7 @@
 #include <QList>
 #include <QMetaType>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
@@ -60,6 +61,8 @@ QDBusArgument& operator<<(QDBusArgument& out, const MenuLayout& layout);
 const QDBusArgument& operator>>(const QDBusArgument& in, MenuLayout& layout);
 
 }  // namespace platform::qt
+
+class QDBusPendingCallWatcher;
 
 Q_DECLARE_METATYPE(platform::qt::SniPixmap)
 Q_DECLARE_METATYPE(platform::qt::SniToolTip)
@@ -166,6 +169,8 @@ class StatusNotifierHosts : public QObject {
   bool Shown() const { return !owner_.isEmpty(); }
   // The watcher's unique bus name, or "" when no host shows entries.
   const QString& Owner() const { return owner_; }
+  // Takes in an answer that has come but waits for the event loop; waits for none.
+  void TakeAnswer();
 
  private slots:
   void Ask();
@@ -175,6 +180,7 @@ class StatusNotifierHosts : public QObject {
 
   std::function<void()> changed_;
   std::optional<QDBusConnection> bus_;
+  QPointer<QDBusPendingCallWatcher> pending_;
   bool known_ = false;
   QString owner_;
   unsigned asked_ = 0;

@@ -80,6 +80,7 @@ Application::Application(int& argc, char** argv) : impl_(std::make_unique<Impl>(
   QApplication::setQuitOnLastWindowClosed(false);
   impl_->endings->Listen();
   qt::session_bus::Settle();
+  qt::AskTrayHosts();
 }
 
 Application::~Application() {
