@@ -222,7 +222,7 @@ class XServer:
     def frame_extents(self, window):
         """The (left, right, top, bottom) of the frame a window manager drew round `window`."""
         out = self.run(["xprop", "-id", str(window), "_NET_FRAME_EXTENTS"])
-        return tuple(int(n) for n in re.findall(r"\d+", out.split("=", 1)[1]))
+        return tuple(int(n) for n in re.findall(r"\d+", out.partition("=")[2]))  # () until framed
 
     def pixel(self, x, y):
         """The (red, green, blue) on screen at x, y."""
