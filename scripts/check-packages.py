@@ -85,21 +85,23 @@ def start_watching():
 
 
 def read_events(fd, seen):
-    try:
-        data = os.read(fd, 64 * 1024)
-    except BlockingIOError:
-        return
-    offset = 0
-    while offset + EVENT.size <= len(data):
-        length, _, _, _, mask, file, _ = EVENT.unpack_from(data, offset)
-        offset += length
-        if mask & FAN_Q_OVERFLOW:
-            seen.add("!lost events")
-        if file >= 0:
-            try:
-                seen.add(os.readlink(f"/proc/self/fd/{file}"))
-            finally:
-                os.close(file)
+    """Reads every event queued so far."""
+    while True:
+        try:
+            data = os.read(fd, 64 * 1024)
+        except BlockingIOError:
+            return
+        offset = 0
+        while offset + EVENT.size <= len(data):
+            length, _, _, _, mask, file, _ = EVENT.unpack_from(data, offset)
+            offset += length
+            if mask & FAN_Q_OVERFLOW:
+                seen.add("!lost events")
+            if file >= 0:
+                try:
+                    seen.add(os.readlink(f"/proc/self/fd/{file}"))
+                finally:
+                    os.close(file)
 
 
 def watch(log, argv):
