@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # What a newcomer does, on a machine with nothing on it: a minimal Debian 12 root (debootstrap's
 # minbase variant), this repository's commit cloned into it, and the README's commands run in
-# it as root: the run command until it prints its screenshot, the test command, then the run
-# command once more, which must install nothing. A package that the lists in scripts/ forget
-# fails here even where this machine has it.
+# it as root: the run command until it prints its screenshot, the test command, then the test
+# command's set-up and the run command once more, which must install nothing. A package that
+# the lists in scripts/ forget fails here even where this machine has it.
 #   scripts/fresh-root.sh [commit]     (default: HEAD; as root, with scripts/packages-ci.txt)
 # The root runs in namespaces of its own: mounts (its /proc, /sys, /dev, /run), processes
 # (nothing it starts outlives it) and network (its X servers and buses cannot meet this
@@ -14,6 +14,8 @@ set -euo pipefail
 
 if [[ "${1:-}" == --inside ]]; then
   # pid 1 of the root's namespaces: mounts what a booted machine has, runs the commands.
+  # Anywhere else its clean-up, which ends every process it can see, would end the machine's.
+  [[ $$ -eq 1 ]] || { echo "fresh-root: --inside is for the root's own pid namespace" >&2; exit 2; }
   root=$2 archives=$3
   cleanup() {
     trap - EXIT INT TERM
@@ -69,7 +71,10 @@ if [[ "${1:-}" == --inside ]]; then
     kill -INT -- "-$run" 2>/dev/null || true
     wait "$run" || true
     sed 's/^/  run.sh: /' "$log"
-    grep -q 'screenshot: ' "$log" || { echo "fresh-root: the run command printed no screenshot" >&2; return 1; }
+    if ! grep -q 'screenshot: ' "$log"; then
+      echo "fresh-root: the run command printed no screenshot" >&2
+      return 1
+    fi
     echo "fresh-root: the run command showed korvi after $((SECONDS - started)) s"
   }
 
@@ -82,7 +87,11 @@ if [[ "${1:-}" == --inside ]]; then
   # Once more, each installs nothing: the test command's set-up (its suite proved above), and
   # the run command to its screenshot.
   as_root bash scripts/setup.sh >"$root/root/setup.log" 2>&1 &
-  wait $! || { cat "$root/root/setup.log"; echo "fresh-root: the second set-up failed" >&2; exit 1; }
+  if ! wait $!; then
+    cat "$root/root/setup.log"
+    echo "fresh-root: the second set-up failed" >&2
+    exit 1
+  fi
   run_until_screenshot
   if grep -h '^installing ' "$root/root/setup.log" "$root/root/run.log"; then
     echo "fresh-root: a second run of the commands installed the packages above again" >&2
@@ -94,7 +103,10 @@ fi
 
 cd "$(dirname "$0")/.."
 commit=$(git rev-parse --verify "${1:-HEAD}^{commit}")
-[[ $(id -u) -eq 0 ]] || { echo "fresh-root: needs root (debootstrap, chroot, namespaces)" >&2; exit 1; }
+if [[ $(id -u) -ne 0 ]]; then
+  echo "fresh-root: needs root (debootstrap, chroot, namespaces)" >&2
+  exit 1
+fi
 cache=${KORVI_CI_CACHE:-/var/cache/korvi-ci}
 mkdir -p "$cache/archives/partial"
 # One stage at a time on this machine: they share apt's download cache, which drops what no
