@@ -326,12 +326,9 @@ def check(args):
     if not builds:
         fail("which build folders? (check-packages.py check BUILD[:TARGET]...)")
 
+    # A listed package that is not installed (the desktops' list after the sanitizers' set-up)
+    # provides nothing here, and pulls nothing in.
     installed = Installed()
-    lists = {name: read_lists([name]) for name in ALL_LISTS}
-    for name, packages in lists.items():
-        for package in sorted(packages - installed.depends.keys()):
-            fail(f"scripts/{name} names {package}, which is not installed (run the script that "
-                 "installs the lists first)")
     program_closure = installed.closure(read_lists(PROGRAM_LISTS))
     all_closure = installed.closure(read_lists(ALL_LISTS))
 
