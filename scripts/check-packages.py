@@ -161,8 +161,9 @@ class Installed:
         return {name} if name in self.depends else self.providers.get(name, set())
 
     def closure(self, roots):
-        """Everything `roots` pull in. Of alternatives ("a | b") the first that is installed
-        counts, as apt would pick it."""
+        """Everything `roots` pull in. Of alternatives ("a | b") the first one installed here
+        counts: a fresh machine gets the first of all, which the fresh root's stage in CI
+        (scripts/fresh-root.sh) tries."""
         done, todo = set(), list(roots | self.base)
         while todo:
             name = todo.pop()
