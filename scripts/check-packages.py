@@ -6,8 +6,9 @@
       (as root; elsewhere it runs COMMAND alone and says so)
   check-packages.py check [--executed LOG] BUILD[:TARGET]...
       maps to Debian packages every header a build's compiler read, every library its links
-      named and every program that its commands, its tests and LOG ran; fails naming each file
-      whose package scripts/packages*.txt neither name nor pull in. BUILD:TARGET holds TARGET,
+      named, every program that its commands and its tests' commands run, and every program in
+      LOG that the scripts or the tests name; fails naming each file whose package
+      scripts/packages*.txt neither name nor pull in. BUILD:TARGET holds TARGET,
       and what it is built from, to scripts/packages.txt alone, as scripts/run.sh installs
       nothing else for it.
 
@@ -316,6 +317,37 @@ class Build:
         return used
 
 
+def words_of_the_suite():
+    """{word: the first file it is in} for the scripts and the tests, whose programs are the
+    ones they name; a program that only a listed one runs (a desktop's helper that it starts
+    where it is installed) is that program's business, not the lists'."""
+    words = {}
+    for top in ("scripts", "tests", "bench", ".ci"):
+        for folder, subfolders, files in os.walk(os.path.join(ROOT, top)):
+            subfolders[:] = [name for name in subfolders if name != "corpus"]
+            for name in sorted(files):
+                path = os.path.join(folder, name)
+                with open(path, errors="replace") as file:
+                    for word in re.findall(r"[\w.+-]+", file.read()):
+                        words.setdefault(word, os.path.relpath(path, ROOT))
+    return words
+
+
+def program_names(paths):
+    """(path, names) for each program: its own name, and those of the links to it in the
+    system's program folders (python3 for python3.11, convert for convert-im6.q16 through the
+    alternatives), as the watch sees the file that a name resolves to."""
+    names = {path: {os.path.basename(path)} for path in paths}
+    for folder in ("/usr/bin", "/usr/sbin", "/usr/libexec"):
+        if os.path.isdir(folder):
+            for entry in os.scandir(folder):
+                if entry.is_symlink():
+                    target = os.path.realpath(entry.path)
+                    if target in names:
+                        names[target].add(entry.name)
+    return names.items()
+
+
 def check(args):
     executed, builds = None, []
     while args:
@@ -346,12 +378,16 @@ def check(args):
     executed = executed if executed and os.path.exists(executed) else None
     if executed:
         with open(executed) as file:
-            for path in filter(None, (line.strip() for line in file)):
-                if path == "!lost events":
-                    fail(f"{executed}: the watch lost events; what the tests ran is not known")
-                if path.startswith(SYSTEM_PREFIXES):
-                    run_by_tests.add(path)
-                    wanted.append((path, "executed by the tests", all_closure, ALL_LISTS))
+            paths = {line.strip() for line in file if line.strip()}
+        if "!lost events" in paths:
+            fail(f"{executed}: the watch lost events; what the tests ran is not known")
+        named = words_of_the_suite()
+        for path, names in program_names(p for p in paths if p.startswith(SYSTEM_PREFIXES)):
+            where = next((named[name] for name in sorted(names) if name in named), None)
+            if where:
+                run_by_tests.add(path)
+                wanted.append((path, f"run by the tests, named in {where}", all_closure,
+                               ALL_LISTS))
 
     owner = owners({path for path, *_ in wanted})
     missing, counted = {}, set()
