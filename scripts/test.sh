@@ -15,7 +15,7 @@ export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 executed=$build/executed-files.txt
 rm -f "$executed"
-watch=(python3 scripts/check-packages.py watch "$executed" --)
+watch=(python3 scripts/watch-exec.py "$executed" --)
 status=0
 if [[ "${1:-}" == "--sanitize" ]]; then
   # The soak's 10,000 ticks measure korvi's own memory; under ASan they would measure ASan.
@@ -31,5 +31,5 @@ else
   [[ -e build-win/build.ninja ]] && builds+=(build-win)
 fi
 # After a failed suite too: a program that no list installs is a likely reason for it.
-python3 scripts/check-packages.py check --executed "$executed" "${builds[@]}" || status=1
+python3 scripts/check-packages.py --executed "$executed" "${builds[@]}" || status=1
 exit "$status"
