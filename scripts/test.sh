@@ -17,17 +17,16 @@ executed=$build/executed-files.txt
 rm -f "$executed"
 watch=(python3 scripts/watch-exec.py "$executed" --)
 status=0
+builds=("$build:korvi")
 if [[ "${1:-}" == "--sanitize" ]]; then
   # The soak's 10,000 ticks measure korvi's own memory; under ASan they would measure ASan.
   # The desktops test how korvi fits into each desktop, which the sanitizers do not change;
   # korvi's memory under them is tried by every other end-to-end test.
   "${watch[@]}" ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 600 \
     -LE 'soak|desktops' || status=$?
-  builds=("$build:korvi")
 else
   "${watch[@]}" ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 600 &&
     "${watch[@]}" scripts/windows-test.sh || status=$?
-  builds=("$build:korvi")
   [[ -e build-win/build.ninja ]] && builds+=(build-win)
 fi
 # After a failed suite too: a program that no list installs is a likely reason for it.
