@@ -123,14 +123,12 @@ if [[ ! -s $tarball ]] || [[ -n $(find "$tarball" -mtime +30) ]]; then
   debootstrap --variant=minbase bookworm "$fresh" http://deb.debian.org/debian >"$fresh.log" 2>&1 ||
     { tail -n 20 "$fresh.log" >&2; rm -f "$fresh.log"; exit 1; }
   rm -f "$fresh.log"
-  # What Debian's installer adds to a machine it sets up: the updates and security suites,
-  # and a hosts file.
+  # What Debian's installer adds to a machine it sets up: the updates and security suites.
   cat >"$fresh/etc/apt/sources.list" <<'EOF'
 deb http://deb.debian.org/debian bookworm main
 deb http://deb.debian.org/debian bookworm-updates main
 deb http://deb.debian.org/debian-security bookworm-security main
 EOF
-  printf '127.0.0.1\tlocalhost\n::1\t\tlocalhost ip6-localhost ip6-loopback\n' >"$fresh/etc/hosts"
   # dpkg writes without syncing every file, as in Debian's container images: what it installs
   # is the same, a throw-away root just gets there sooner.
   echo force-unsafe-io >"$fresh/etc/dpkg/dpkg.cfg.d/unsafe-io"
@@ -172,6 +170,11 @@ trap 'exit 130' INT TERM
 mkdir "$root"
 tar -C "$root" --numeric-owner -xpf "$tarball"
 chmod 755 "$root" # as a machine's / is, whatever a tarball made elsewhere says
+# The root shares this machine's name; as Debian's installer does, its hosts file names it, and
+# a program that looks its own host up (X authority, ICE, Wine) asks no name server.
+printf '127.0.0.1\tlocalhost\n127.0.1.1\t%s\n::1\t\tlocalhost ip6-localhost ip6-loopback\n' \
+  "$(hostname)" >"$root/etc/hosts"
+hostname >"$root/etc/hostname"
 nameserver=$(awk '$1 == "nameserver" { print $2; exit }' /etc/resolv.conf)
 # slirp4netns answers DNS itself where this machine's resolver sits on its own loopback.
 [[ -n $nameserver && $nameserver != 127.* && $nameserver != ::1 ]] || nameserver=10.0.2.3
