@@ -20,6 +20,7 @@ scripts/install-packages.sh scripts/packages-fuzz.txt
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKORVI_FUZZ=ON -DKORVI_WERROR=ON -DKORVI_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --target korvi_fuzz
+python3 scripts/check-packages.py "$build"
 
 # New inputs go to a scratch corpus; the seeds in the repository stay as they are.
 scratch=$(mktemp -d /dev/shm/korvi-fuzz.XXXXXX 2>/dev/null || mktemp -d)
