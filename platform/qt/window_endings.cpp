@@ -6,7 +6,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <QGuiApplication>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <memory>
@@ -55,10 +54,6 @@ void EndRequests::Listen() {
     char drained[64];
     while (read(wake[0], drained, sizeof drained) > 0) {
     }
-    // A signal comes outside the window system's stream: a move the user made just before it
-    // may still be unread on the display connection, and the close would save where the
-    // window was before. Catch up with the window system first.
-    QGuiApplication::sync();
     CloseEverything();
   });
 }

@@ -1,9 +1,12 @@
 #include "platform/qt/window_form.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QMoveEvent>
 #include <QScreen>
+#include <QThread>
 #include <QWindow>
 #include <cmath>
 #include <cstdlib>
@@ -16,6 +19,9 @@
 
 namespace platform::qt {
 namespace {
+
+// What a close waits at most for Qt to learn of the window's last move.
+constexpr int kCatchUpMs = 250;
 
 class FormWindow final : public QWidget {
  public:
@@ -184,6 +190,26 @@ void QtForm::Show() {
   window_->activateWindow();
 }
 
+void QtForm::CatchUpWithWindowSystem() {
+  // A signal or the session's end comes outside the window system's stream, and Qt hears of a
+  // move from an event that its reader thread may not have handed over yet: the close would
+  // save where the window was before. The server says where it is; Qt is given a moment to
+  // catch up with it.
+  QGuiApplication::sync();
+  if (!PositionKnown()) return;
+  const std::optional<QPoint> server = ServerPosition(window_->winId());
+  QWindow* handle = window_->windowHandle();
+  if (!server || handle == nullptr) return;
+  const qreal ratio = handle->devicePixelRatio();
+  const int slack = static_cast<int>(std::ceil(ratio));  // a logical pixel, in device pixels
+  const QDeadlineTimer deadline(kCatchUpMs);
+  while ((handle->geometry().topLeft() * ratio - *server).manhattanLength() > slack &&
+         !deadline.hasExpired()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QThread::msleep(2);
+  }
+}
+
 void QtForm::Deliver(std::uint32_t message, std::uint32_t param) {
   constexpr std::uint32_t kMouseMove = 512;
   FormEvents* events = events_;
@@ -196,6 +222,7 @@ void QtForm::Deliver(std::uint32_t message, std::uint32_t param) {
 bool QtForm::Closing() {
   FormEvents* events = events_;
   if (events == nullptr) return true;
+  CatchUpWithWindowSystem();
   std::int16_t cancel = 0;
   if (!CallHandler([events, &cancel] { events->Form_Unload(cancel); })) {
     // Closed while a failure's report is on screen: the report goes with the window.

@@ -106,6 +106,8 @@ class QtForm final : public Form {
 
  private:
   void Place(QPoint frame);
+  // Takes in what the window system did to the window up to now (its last move).
+  void CatchUpWithWindowSystem();
   // A window whose title bar would be on no screen goes wholly onto the nearest one.
   void KeepReachable();
   void SetIcon(const QIcon& icon);
@@ -140,6 +142,9 @@ bool PositionKnown();
 
 // Keeps the window out of the task bar and the pager.
 void SkipTaskBar(WId window);
+// Where the X server has the window's client area now, in device pixels from the screen's
+// corner; nullopt off X.
+std::optional<QPoint> ServerPosition(WId window);
 
 // A size or a place of the design, in pixels.
 inline int DesignPixels(int twips) {

@@ -37,4 +37,18 @@ void SkipTaskBar(WId window) {
   xcb_flush(connection);
 }
 
+std::optional<QPoint> ServerPosition(WId window) {
+  xcb_connection_t* connection = X11();
+  if (connection == nullptr) return std::nullopt;
+  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+  const auto cookie =
+      xcb_translate_coordinates(connection, static_cast<xcb_window_t>(window), root, 0, 0);
+  xcb_translate_coordinates_reply_t* reply =
+      xcb_translate_coordinates_reply(connection, cookie, nullptr);
+  if (reply == nullptr) return std::nullopt;
+  const QPoint where(reply->dst_x, reply->dst_y);
+  std::free(reply);
+  return where;
+}
+
 }  // namespace platform::qt
