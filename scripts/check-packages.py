@@ -277,8 +277,8 @@ def check(args):
 
     # (file, why, the closure it must come from, the lists that closure is made of)
     wanted, run_by_tests = [], set()
-    for spec in builds:
-        folder, _, target = spec.partition(":")
+    for named in builds:
+        folder, _, target = named.partition(":")
         build = Build(folder)
         for path, why in build.uses().items():
             wanted.append((path, f"{folder}: {why}", all_closure, ALL_LISTS))
