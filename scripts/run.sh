@@ -21,21 +21,25 @@ done
 pids=()
 runtime=""
 cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
+  # Last started first: korvi closes as at its close button while its display is still there
+  # (the display and the tray run in sessions of their own, out of reach of a Ctrl+C).
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    kill "${pids[i]}" 2>/dev/null || true
+    wait "${pids[i]}" 2>/dev/null || true
+  done
   [[ -n "$runtime" ]] && rm -rf "$runtime"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-Xvfb "$display" -screen 0 400x240x24 -nolisten tcp >/dev/null 2>&1 &
+setsid Xvfb "$display" -screen 0 400x240x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X${display#:} ]] && break; sleep 0.1; done
 export DISPLAY=$display
 runtime=$(mktemp -d)
 export XDG_RUNTIME_DIR=$runtime
 
-trayer --edge top --align right --widthtype pixel --width 60 --height 24 \
+setsid trayer --edge top --align right --widthtype pixel --width 60 --height 24 \
   --transparent false --tint 0xd0d0d0 --SetDockType true >/dev/null 2>&1 &
 pids+=($!)
 sleep 1
